@@ -2,6 +2,7 @@
 // maker, and of which kind?
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 // Trust levels written through the caller's level pointer.
@@ -46,7 +47,8 @@ struct VERIFYINFO {
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(SIGNINFO) == 40, "SIGNINFO layout");
-static_assert(sizeof(VERIFYINFO) == 52, "VERIFYINFO layout");
+static_assert(offsetof(VERIFYINFO, entryLength) == 40, "VERIFYINFO layout");
+static_assert(offsetof(VERIFYINFO, bufferSize) == 48, "VERIFYINFO layout");
 #endif
 
 // Opens the file for reading (sharing reads only) and verifies it. Returns 1 when a verdict was
