@@ -56,10 +56,11 @@ bool IsTemporaryCopyName(const std::wstring& path) {
 
 // One case's world: a suite tree, the redirected registry, the do505 log, and a restored
 // list of pending deletions afterwards.
-class RepairLaunchTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, 0, KEY_READ, &m_sessionManager));
+class CLaunchWorld {
+ public:
+  CLaunchWorld() {
+    // Opened before the machine registry is redirected, so it names the real key.
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, 0, KEY_READ, &m_sessionManager);
     m_pending = std::make_unique<CRegistryValueSnapshot>(HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, PENDING_RENAMES_VALUE, 0);
     m_pendingBefore = PendingDeletions(m_sessionManager);
     m_tree = std::make_unique<CScopedTree>();
@@ -69,8 +70,10 @@ class RepairLaunchTest : public ::testing::Test {
     g_gateAsked.clear();
     g_gateAnswer = 1;
   }
+  CLaunchWorld(const CLaunchWorld&) = delete;
+  CLaunchWorld& operator=(const CLaunchWorld&) = delete;
 
-  void TearDown() override {
+  ~CLaunchWorld() {
     SetEnvironmentVariableW(REPAIR_DOUBLE_LOG_VARIABLE, nullptr);
     // The launcher never unloads the repair library; this process must, to clean up.
     for (const std::wstring& module : m_loaded) {
@@ -84,6 +87,8 @@ class RepairLaunchTest : public ::testing::Test {
     m_pending.reset();
     RegCloseKey(m_sessionManager);
   }
+
+  const CScopedTree& Tree() const { return *m_tree; }
 
   void SetSuiteValue(const std::wstring& value) {
     m_machine->SetString(SUITE_APP_PATHS_KEY, SUITE_APP_PATHS_VALUE, value);
@@ -126,6 +131,7 @@ class RepairLaunchTest : public ::testing::Test {
     m_loaded.insert(m_loaded.end(), modules.begin(), modules.end());
   }
 
+ private:
   HKEY m_sessionManager = nullptr;
   std::unique_ptr<CRegistryValueSnapshot> m_pending;
   std::vector<std::wstring> m_pendingBefore;
@@ -147,7 +153,7 @@ struct LaunchCase {
   bool temporaryCopyRemoved;
 };
 
-TEST_F(RepairLaunchTest, RunsTheRepairLibraryDirectlyOrThroughATemporaryCopy) {
+TEST(RepairLaunch, RunsTheRepairLibraryDirectlyOrThroughATemporaryCopy) {
   const LaunchCase cases[] = {
       {"direct load", L"repair_double.dll", L"suite", 1, true, DIRECTLY, false},
       {"suite value with a trailing backslash", L"repair_double.dll", L"suite\\", 1, true, DIRECTLY, false},
@@ -162,21 +168,20 @@ TEST_F(RepairLaunchTest, RunsTheRepairLibraryDirectlyOrThroughATemporaryCopy) {
   const std::wstring ownPath = BinaryPath(L"launcher_tests.exe");
   for (const LaunchCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
+    CLaunchWorld world;
     g_gateAnswer = c.gateAnswer;
-    const std::wstring library = m_tree->Path(L"suite\\vellis\\ostra505.dll");
+    const std::wstring library = world.Tree().Path(L"suite\\vellis\\ostra505.dll");
     if (c.repairDouble != nullptr) {
-      m_tree->Place(L"suite\\vellis\\ostra505.dll", BinaryPath(c.repairDouble));
+      world.Tree().Place(L"suite\\vellis\\ostra505.dll", BinaryPath(c.repairDouble));
     }
     if (c.suiteValue != nullptr) {
-      SetSuiteValue(m_tree->Path(c.suiteValue));
+      world.SetSuiteValue(world.Tree().Path(c.suiteValue));
     }
-    WillUnload({library});
+    world.WillUnload({library});
 
     EXPECT_EQ(0, RunRepairLaunch(RecordingGate));
 
-    std::vector<std::wstring> pending = NewPendingDeletions();
+    std::vector<std::wstring> pending = world.NewPendingDeletions();
     // This program runs outside a "\vellis\" folder, so it schedules itself once it has the value.
     EXPECT_EQ(c.suiteValue != nullptr, Contains(pending, ownPath));
     ASSERT_EQ(c.gateAsked ? 1u : 0u, g_gateAsked.size());
@@ -189,12 +194,12 @@ TEST_F(RepairLaunchTest, RunsTheRepairLibraryDirectlyOrThroughATemporaryCopy) {
         copies.push_back(path);
       }
     }
-    WillUnload(copies);
+    world.WillUnload(copies);
     ASSERT_EQ(c.temporaryCopyRemoved ? 1u : 0u, copies.size());
     // The immediate deletion of the copy fails while it is loaded, as on Windows; the
     // scheduled deletion is what removes it.
 
-    std::vector<std::wstring> calls = Do505Calls();
+    std::vector<std::wstring> calls = world.Do505Calls();
     if (c.ranFrom == NOT_CALLED) {
       EXPECT_TRUE(calls.empty());
     } else {
@@ -208,28 +213,30 @@ TEST_F(RepairLaunchTest, RunsTheRepairLibraryDirectlyOrThroughATemporaryCopy) {
   }
 }
 
-TEST_F(RepairLaunchTest, AnEmptyValueAsksAboutAndLoadsTheOneFileBelowTheCurrentDirectory) {
-  m_tree->Place(L"suite\\vellis\\ostra505.dll", BinaryPath(L"repair_double.dll"));
-  const std::wstring library = m_tree->Path(L"suite\\vellis\\ostra505.dll");
-  WillUnload({library});
-  SetSuiteValue(L"");
+TEST(RepairLaunch, AnEmptyValueAsksAboutAndLoadsTheOneFileBelowTheCurrentDirectory) {
+  CLaunchWorld world;
+  world.Tree().Place(L"suite\\vellis\\ostra505.dll", BinaryPath(L"repair_double.dll"));
+  const std::wstring library = world.Tree().Path(L"suite\\vellis\\ostra505.dll");
+  world.WillUnload({library});
+  world.SetSuiteValue(L"");
   wchar_t previous[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryW(m_tree->Path(L"suite").c_str()));
+  ASSERT_TRUE(SetCurrentDirectoryW(world.Tree().Path(L"suite").c_str()));
   RunRepairLaunch(RecordingGate);
   SetCurrentDirectoryW(previous);
 
   ASSERT_EQ(1u, g_gateAsked.size());
   EXPECT_EQ(library, g_gateAsked[0]);
-  std::vector<std::wstring> calls = Do505Calls();
+  std::vector<std::wstring> calls = world.Do505Calls();
   ASSERT_EQ(1u, calls.size());
   EXPECT_EQ(library, calls[0]);
 }
 
-TEST_F(RepairLaunchTest, ACopyThatCannotBeMadeStopsTheLaunch) {
-  m_tree->Place(L"suite\\vellis\\ostra505.dll", BinaryPath(L"repair_double_refusing.dll"));
-  SetSuiteValue(m_tree->Path(L"suite"));
-  const std::wstring nowhere = m_tree->Path(L"no such folder\\");
+TEST(RepairLaunch, ACopyThatCannotBeMadeStopsTheLaunch) {
+  CLaunchWorld world;
+  world.Tree().Place(L"suite\\vellis\\ostra505.dll", BinaryPath(L"repair_double_refusing.dll"));
+  world.SetSuiteValue(world.Tree().Path(L"suite"));
+  const std::wstring nowhere = world.Tree().Path(L"no such folder\\");
   wchar_t tmp[MAX_PATH] = {}, temp[MAX_PATH] = {};
   GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
   GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
@@ -240,8 +247,8 @@ TEST_F(RepairLaunchTest, ACopyThatCannotBeMadeStopsTheLaunch) {
   SetEnvironmentVariableW(L"TEMP", temp);
 
   EXPECT_EQ(1u, g_gateAsked.size());
-  EXPECT_TRUE(Do505Calls().empty());
-  std::vector<std::wstring> pending = NewPendingDeletions();
+  EXPECT_TRUE(world.Do505Calls().empty());
+  std::vector<std::wstring> pending = world.NewPendingDeletions();
   ASSERT_EQ(1u, pending.size());
   EXPECT_TRUE(SamePath(BinaryPath(L"launcher_tests.exe"), pending[0]));
 }
