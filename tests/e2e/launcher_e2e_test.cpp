@@ -3,6 +3,9 @@
 // deletions scheduled for the next restart.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <shellapi.h>
+
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -106,6 +109,60 @@ TEST(Ostra505, EndsWithZeroAndSchedulesItsDeletionOnlyOutsideTheMonitorFolder) {
     EXPECT_FALSE(FileExists(log));
   }
   RegCloseKey(sessionManager);
+}
+
+std::string ManifestOf(const std::wstring& path) {
+  std::string manifest;
+  HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (image == nullptr) {
+    return manifest;
+  }
+  HRSRC resource = FindResourceW(image, MAKEINTRESOURCEW(1), RT_MANIFEST);
+  HGLOBAL loaded = resource != nullptr ? LoadResource(image, resource) : nullptr;
+  if (loaded != nullptr) {
+    manifest.assign(static_cast<const char*>(LockResource(loaded)), SizeofResource(image, resource));
+  }
+  FreeLibrary(image);
+  return manifest;
+}
+
+std::wstring VersionString(const std::wstring& path, const wchar_t* name) {
+  DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+  std::vector<BYTE> data(size);
+  void* value = nullptr;
+  UINT length = 0;
+  std::wstring query = std::wstring(L"\\StringFileInfo\\080404b0\\") + name;
+  if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
+      !VerQueryValueW(data.data(), query.c_str(), &value, &length)) {
+    return std::wstring();
+  }
+  return static_cast<const wchar_t*>(value);
+}
+
+// The longest stretch of printable text in a file, line breaks included.
+size_t LongestTextRun(const std::string& bytes) {
+  size_t longest = 0;
+  size_t run = 0;
+  for (char c : bytes) {
+    run = (c == '\n' || (c >= 0x20 && c < 0x7F)) ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  return longest;
+}
+
+TEST(Ostra505, IsAGuiProgramThatAsksForTheInvokersRightsAndCarriesItsResources) {
+  const std::wstring path = BinaryPath(L"ostra505.exe");
+  // For a PE file, the high word is the subsystem version of a GUI program and 0 for a console one.
+  DWORD_PTR type = SHGetFileInfoW(path.c_str(), 0, nullptr, 0, SHGFI_EXETYPE);
+  EXPECT_EQ(0x4550u, LOWORD(type));
+  EXPECT_NE(0u, HIWORD(type));
+
+  std::string manifest = ManifestOf(path);
+  EXPECT_NE(std::string::npos, manifest.find("level=\"asInvoker\""));
+  EXPECT_NE(std::string::npos, manifest.find("uiAccess=\"false\""));
+
+  EXPECT_EQ(L"ostra505.exe", VersionString(path, L"OriginalFilename"));
+  EXPECT_GE(LongestTextRun(ReadFileBytes(path)), 64u * 1024u - 1u);
 }
 
 }  // namespace
