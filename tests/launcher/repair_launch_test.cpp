@@ -94,7 +94,7 @@ class CLaunchWorld {
     m_machine->SetString(SUITE_APP_PATHS_KEY, SUITE_APP_PATHS_VALUE, value);
   }
 
-  // Deletions scheduled since SetUp.
+  // Deletions scheduled since this world was made.
   std::vector<std::wstring> NewPendingDeletions() {
     std::vector<std::wstring> added;
     for (const std::wstring& path : PendingDeletions(m_sessionManager)) {
@@ -126,7 +126,7 @@ class CLaunchWorld {
     return modules;
   }
 
-  // Remembers loaded modules for TearDown, even where do505 never ran.
+  // Remembers modules to unload at the end, also where do505 never ran.
   void WillUnload(const std::vector<std::wstring>& modules) {
     m_loaded.insert(m_loaded.end(), modules.begin(), modules.end());
   }
@@ -150,7 +150,7 @@ struct LaunchCase {
   int32_t gateAnswer;
   bool gateAsked;
   RanFrom ranFrom;
-  bool temporaryCopyRemoved;
+  bool temporaryCopyScheduled;
 };
 
 TEST(RepairLaunch, RunsTheRepairLibraryDirectlyOrThroughATemporaryCopy) {
@@ -195,7 +195,7 @@ TEST(RepairLaunch, RunsTheRepairLibraryDirectlyOrThroughATemporaryCopy) {
       }
     }
     world.WillUnload(copies);
-    ASSERT_EQ(c.temporaryCopyRemoved ? 1u : 0u, copies.size());
+    ASSERT_EQ(c.temporaryCopyScheduled ? 1u : 0u, copies.size());
     // The immediate deletion of the copy fails while it is loaded, as on Windows; the
     // scheduled deletion is what removes it.
 
