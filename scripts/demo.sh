@@ -15,6 +15,10 @@ export WINEPREFIX="$root/build/demo-prefix"
 run() { "$root/scripts/wine-run" "$@"; }
 drive_c="$WINEPREFIX/drive_c"
 run --prepare
+# One wineserver for the whole demonstration: a new one counts as a restart and would carry
+# out the scheduled deletions before they could be shown.
+wineserver -p </dev/null >/dev/null 2>&1 || true
+trap 'wineserver -k 2>/dev/null || true' EXIT
 
 app_paths='HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\kordel.exe'
 session_manager='HKLM\System\CurrentControlSet\Control\Session Manager'
@@ -74,4 +78,3 @@ demo_run 'C:\users\Public\Downloads\ostra505.exe'
 
 # Leave the demonstration prefix as it was, so the next run starts alike.
 run reg delete "$session_manager" /v PendingFileRenameOperations /f >/dev/null 2>&1 || true
-WINEPREFIX="$WINEPREFIX" wineserver -w
