@@ -9,7 +9,8 @@
 // A module with other static objects defines it after them in the same source file, so that
 // it is constructed last and destroyed first (the launcher does this). A module without such
 // needs (a test executable, a helper DLL) links the CMake object library errobj_module instead,
-// which holds nothing but that definition. A module that defines none fails to link.
+// which holds nothing but that definition. Libraries that report link errobj and define no
+// manager; a module that defines none fails to link.
 //
 // Before the manager is constructed and after it is destroyed, the module's reports find no
 // record and return THREADERROR_MEM.

@@ -30,7 +30,6 @@ void ResetRecord(THREADERRORINFO* record, const wchar_t* sourceFile, int32_t lin
   record->messageSource[0] = L'\0';
   record->sourceFile[0] = L'\0';
   record->message[0] = L'\0';
-  record->line = 0;
   SYSTEMTIME& t = record->time;
   t.wYear = t.wMonth = t.wDay = t.wHour = t.wMinute = t.wSecond = 0;
 
