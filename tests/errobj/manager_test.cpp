@@ -392,4 +392,23 @@ TEST_F(IsolatedManagerTest, AbandonedMutexIsHandedBackAndTheLookupYieldsNothing)
   EXPECT_EQ(THREADERROR_APP, ReportAppErrorTo(*manager, L"f", 1, 5, L"t"));
 }
 
+TEST_F(IsolatedManagerTest, ConstructionAfterAnAbandonedWaitAttachesAndReleases) {
+  auto first = Make();
+  ERROBJSHARED* block = first->GetSharedBlock();
+  ASSERT_NE(nullptr, block);
+  DWORD taken = WAIT_FAILED;
+  ASSERT_TRUE(CTestThread([&] { taken = WaitForSingleObject(block->mutex, 0); }).Join());
+  ASSERT_EQ(WAIT_OBJECT_0, taken);
+
+  auto second = Make();
+  EXPECT_EQ(block, second->GetSharedBlock());
+  EXPECT_EQ(2u, block->referenceCount);
+  DWORD wait = WAIT_FAILED;
+  CTestThread([&] {
+    wait = WaitForSingleObject(block->mutex, 0);
+    if (wait == WAIT_OBJECT_0) ReleaseMutex(block->mutex);
+  }).Join();
+  EXPECT_EQ(WAIT_OBJECT_0, wait) << "the mutex was left held";
+}
+
 }  // namespace
