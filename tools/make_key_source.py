@@ -63,11 +63,6 @@ def main() -> int:
         print(f"make_key_source.py: {error}", file=sys.stderr)
         return 1
     text = "\n".join(parts)
-    # Leave an unchanged file alone so that a reconfigure does not rebuild the keys.
-    if os.path.exists(output):
-        with open(output, "r", encoding="ascii") as f:
-            if f.read() == text:
-                return 0
     with open(output, "w", encoding="ascii") as f:
         f.write(text)
     return 0
