@@ -6,8 +6,9 @@
 
 constexpr uint32_t BIGNUM_DIGIT_BYTES = 4;
 
-// Digits of scratch that BigModExp needs for a modulus of up to `digits` digits.
-constexpr uint32_t BigModExpWorkspaceDigits(uint32_t digits) { return 5 * digits + 1; }
+// Digits of scratch that BigModExp needs for a modulus of up to `digits` digits
+// (the base's power n, a double-length product with one spare digit for division, a divisor n).
+constexpr uint32_t BigModExpWorkspaceDigits(uint32_t digits) { return 4 * digits + 1; }
 
 // Reads `length` big-endian bytes into `digits` digits, higher digits zero.
 // Requires length <= BIGNUM_DIGIT_BYTES * digits.
