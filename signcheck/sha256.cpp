@@ -30,25 +30,41 @@ inline uint32_t Sigma1(uint32_t x) { return Rotr(x, 6) ^ Rotr(x, 11) ^ Rotr(x, 2
 inline uint32_t SmallSigma0(uint32_t x) { return Rotr(x, 7) ^ Rotr(x, 18) ^ (x >> 3); }
 inline uint32_t SmallSigma1(uint32_t x) { return Rotr(x, 17) ^ Rotr(x, 19) ^ (x >> 10); }
 
+// One round with the roles of the eight working variables passed in rotated order, so that no
+// variable is copied: only d and h change.
+inline void Round(uint32_t a, uint32_t b, uint32_t c, uint32_t& d, uint32_t e, uint32_t f,
+                  uint32_t g, uint32_t& h, uint32_t constantPlusWord) {
+  const uint32_t t1 = h + Sigma1(e) + Ch(e, f, g) + constantPlusWord;
+  d += t1;
+  h = t1 + Sigma0(a) + Maj(a, b, c);
+}
+
+// Eight rounds from t on; after them the variables are back in their places.
+#define SHA256_EIGHT_ROUNDS(word)                                      \
+  Round(a, b, c, d, e, f, g, h, SHA256_ROUND_CONSTANTS[t] + word(t));  \
+  Round(h, a, b, c, d, e, f, g, SHA256_ROUND_CONSTANTS[t + 1] + word(t + 1)); \
+  Round(g, h, a, b, c, d, e, f, SHA256_ROUND_CONSTANTS[t + 2] + word(t + 2)); \
+  Round(f, g, h, a, b, c, d, e, SHA256_ROUND_CONSTANTS[t + 3] + word(t + 3)); \
+  Round(e, f, g, h, a, b, c, d, SHA256_ROUND_CONSTANTS[t + 4] + word(t + 4)); \
+  Round(d, e, f, g, h, a, b, c, SHA256_ROUND_CONSTANTS[t + 5] + word(t + 5)); \
+  Round(c, d, e, f, g, h, a, b, SHA256_ROUND_CONSTANTS[t + 6] + word(t + 6)); \
+  Round(b, c, d, e, f, g, h, a, SHA256_ROUND_CONSTANTS[t + 7] + word(t + 7))
+
 void Transform(uint32_t state[8], const uint8_t block[SHA256_BLOCK_SIZE]) {
   uint32_t w[16];  // the message schedule, expanded in place as a circular array
   for (int i = 0; i < 16; ++i) w[i] = LoadBe32(block + 4 * i);
+  auto loaded = [&](int t) { return w[t]; };
+  auto expanded = [&](int t) {
+    return w[t & 15] += SmallSigma1(w[(t - 2) & 15]) + w[(t - 7) & 15] +
+                        SmallSigma0(w[(t - 15) & 15]);
+  };
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (int t = 0; t < 64; ++t) {
-    if (t >= 16) {
-      w[t & 15] += SmallSigma1(w[(t - 2) & 15]) + w[(t - 7) & 15] + SmallSigma0(w[(t - 15) & 15]);
-    }
-    uint32_t t1 = h + Sigma1(e) + Ch(e, f, g) + SHA256_ROUND_CONSTANTS[t] + w[t & 15];
-    uint32_t t2 = Sigma0(a) + Maj(a, b, c);
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
+  for (int t = 0; t < 16; t += 8) {
+    SHA256_EIGHT_ROUNDS(loaded);
+  }
+  for (int t = 16; t < 64; t += 8) {
+    SHA256_EIGHT_ROUNDS(expanded);
   }
   state[0] += a;
   state[1] += b;
@@ -59,6 +75,8 @@ void Transform(uint32_t state[8], const uint8_t block[SHA256_BLOCK_SIZE]) {
   state[6] += g;
   state[7] += h;
 }
+
+#undef SHA256_EIGHT_ROUNDS
 
 }  // namespace
 
