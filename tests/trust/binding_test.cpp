@@ -249,6 +249,45 @@ TEST_F(BindingTest, AMissingLibraryIsRefusedWithoutACheck) {
   EXPECT_EQ(0, g_verifier.calls);
 }
 
+// Threads that ask at once all get the one outcome of the one attempt.
+struct RACER {
+  CTestBinding* binding;
+  const std::wstring* path;
+  HANDLE start;
+  LONG result;
+};
+
+DWORD WINAPI Race(void* parameter) {
+  RACER* racer = static_cast<RACER*>(parameter);
+  WaitForSingleObject(racer->start, INFINITE);
+  racer->result = racer->binding->EnsureBound(racer->path->c_str(), kPlatform);
+  return 0;
+}
+
+void SlowVerifier(const wchar_t*) { Sleep(20); }
+
+TEST_F(BindingTest, ConcurrentCallersShareOneAttempt) {
+  const std::wstring path = PlaceBase();
+  g_verifier.during = SlowVerifier;
+  CTestBinding binding;
+  HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::vector<RACER> racers(8, RACER{&binding, &path, start, -1});
+  std::vector<HANDLE> threads;
+  for (RACER& racer : racers) {
+    threads.push_back(CreateThread(nullptr, 0, Race, &racer, 0, nullptr));
+  }
+  SetEvent(start);
+  WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
+  for (HANDLE thread : threads) {
+    CloseHandle(thread);
+  }
+  CloseHandle(start);
+  EXPECT_EQ(1, g_verifier.calls);
+  for (const RACER& racer : racers) {
+    EXPECT_EQ(1, racer.result);
+  }
+}
+
 // ---------------------------------------------------------------- the file stays as checked
 
 struct ACCESSRESULTS {
