@@ -199,6 +199,8 @@ int LocateTrailingBlock(IMAGEOBJ* image, uint8_t block[TRAILING_BLOCK_SIZE], int
 
 // --- The image digests -------------------------------------------------------------------
 
+// Each digest reads the whole covered stretch once through the object's work buffer, so an
+// image opened once can be digested repeatedly to time a walk.
 constexpr uint32_t CODE_DIGEST_STOPPED = 17;      // a callback answered 0
 constexpr uint32_t CODE_RANGE_TOO_LONG = 8;       // a range to read or zero-fill exceeds the buffer
 constexpr uint32_t CODE_RANGE_OUT_OF_ORDER = 1;   // a range starts before the end of the last one

@@ -351,6 +351,7 @@ def command_entry(args):
                                   args.record_type, element_length))
     entry += bytes(key.size) + attributes
     entry_offset = append_entry(image, entry, args.padding_byte)
+    image.data.extend(bytes((i * 11 + 7) & 0xFF for i in range(args.tail)))
     digest = entry_digest(image, attributes)
     signature = rsa_sign(key, digest)
     if args.corrupt_signature:
@@ -371,7 +372,9 @@ def command_trailing(args):
             raise SignerError("the certificate table is not at the end of the file")
         block_offset = offset
     else:
-        block_offset = len(image.data)
+        # On an 8-byte boundary, so that a certificate table added later follows the block.
+        block_offset = align(len(image.data))
+        image.data.extend(bytes(block_offset - len(image.data)))
     name = utf16_text((args.name or Path(args.output).name)[:TRAILING_NAME_SIZE // 2 - 1])
     block = bytearray(TRAILING_BLOCK_SIZE)
     block[0:4] = b"XlWc" if args.bad_magic else TRAILING_MAGIC
@@ -468,6 +471,8 @@ def main(argv=None):
                      help="make the entry end N bytes before an 8-byte boundary (filler attribute)")
     sub.add_argument("--padding-byte", type=lambda v: int(v, 0), default=0,
                      help="defect: value of the last padding byte (default 0)")
+    sub.add_argument("--tail", type=int, default=0, metavar="N",
+                     help="append N bytes of overlay after the certificate table")
     sub.add_argument("--wrong-checksum", action="store_true",
                      help="defect: header CheckSum one above the right value")
     sub.set_defaults(run=command_entry)
