@@ -438,15 +438,15 @@ def main(argv=None):
         sub.add_argument("output", help="file to write (may be the input)")
         return sub
 
-    def with_key(sub, default_name):
-        sub.add_argument("--key", help="PEM private key (default: tests/keys/%s.pem)" % default_name)
+    def with_key(sub, default_key):
+        sub.add_argument("--key", help="PEM private key (default: tests/keys/%s)" % default_key)
         sub.add_argument("--digest-out", metavar="FILE",
                          help="write the hex digest that was signed to FILE")
         sub.add_argument("--corrupt-signature", action="store_true",
                          help="defect: flip a bit of the signature after signing")
 
     sub = with_io("trailing", "add a trailing signature block (SHA-256, RSA-4096)")
-    with_key(sub, "BlockKey")
+    with_key(sub, "BlockKey.pem")
     sub.add_argument("--key-version", type=int, default=1,
                      help="key version in the block (default 1; 2 is a defect: unknown key)")
     sub.add_argument("--time", type=int, default=DEFAULT_TIME,
@@ -457,7 +457,7 @@ def main(argv=None):
     sub.set_defaults(run=command_trailing)
 
     sub = with_io("entry", "add an own certificate entry (type 0xF000; MD5, RSA-1024)")
-    with_key(sub, "EntryKey, or BoundEntryKey for record type 1")
+    with_key(sub, "EntryKey.pem; BoundEntryKey.pem for record type 1")
     sub.add_argument("--record-type", type=int, choices=(1, 2, 3), required=True,
                      help="1: machine-bound record; 2, 3: plain records")
     for number in (4, 5, 6, 7):
@@ -478,7 +478,7 @@ def main(argv=None):
     sub.set_defaults(run=command_entry)
 
     sub = with_io("resource", "sign into the 128-byte RCDATA 729 placeholder (MD5, RSA-1024)")
-    with_key(sub, "ResourceKey")
+    with_key(sub, "ResourceKey.pem")
     sub.set_defaults(run=command_resource)
 
     sub = with_io("add-cert", "append a raw certificate-table entry (for tests)")
