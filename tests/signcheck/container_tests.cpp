@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "signcheck/signature_record.h"
-#include "test_support.h"
+#include "image_test_support.h"
 
 namespace {
 

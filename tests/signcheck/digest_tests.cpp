@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "signcheck/signature_record.h"
-#include "test_support.h"
+#include "image_test_support.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string.h>
 
-#include "test_support.h"
+#include "image_test_support.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "errobj/errobj.h"
 #include "signcheck/signature_record.h"
-#include "test_support.h"
+#include "image_test_support.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "signcheck/signature_record.h"
-#include "test_support.h"
+#include "image_test_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "image_test_support.h"
 
 #include <stdio.h>
 #include <string.h>
