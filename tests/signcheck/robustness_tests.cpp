@@ -80,6 +80,14 @@ void Exercise(TempImage& file, const Bytes& bytes, const std::string& what) {
   step(CertEntryDigest(image, attributes, uint32_t(attributesLength), md5, &matches));
 }
 
+// The end of the section table as the file declares it, whether or not the reader needs it.
+size_t SectionTableEnd(const Bytes& bytes) {
+  const size_t pe = FetchLe32(bytes, DOS_LFANEW_OFFSET);
+  const size_t sections = bytes.at(pe + 6) | bytes.at(pe + 7) << 8;
+  const size_t optionalSize = bytes.at(pe + 20) | bytes.at(pe + 21) << 8;
+  return pe + OPTIONAL_HEADER_OFFSET + optionalSize + sections * SECTION_HEADER_SIZE;
+}
+
 // The offsets of the 32-bit fields worth damaging: the DOS header's e_lfanew, every aligned
 // dword of the NT headers and the section table, of the resource tree's first bytes and of the
 // certificate table (there in steps of 2, for the records' 16-bit fields).
@@ -89,7 +97,7 @@ std::set<size_t> FieldOffsets(const Bytes& bytes) {
   if (!opened.image) return offsets;
   const IMAGEINFO& info = opened.image->info;
   const size_t pe = FetchLe32(bytes, DOS_LFANEW_OFFSET);
-  for (size_t offset = pe; offset + 4 <= info.headersEnd; offset += 4) offsets.insert(offset);
+  for (size_t offset = pe; offset + 4 <= SectionTableEnd(bytes); offset += 4) offsets.insert(offset);
   if (info.resourceRootOffset) {
     for (size_t offset = info.resourceRootOffset;
          offset < info.resourceRootOffset + 0x100 && offset + 4 <= bytes.size(); offset += 4) {
@@ -114,7 +122,7 @@ TEST_P(Robustness, TruncatedCopies) {
   const IMAGEINFO info = opened.image->info;
   TempImage file({});
   std::vector<size_t> lengths;
-  for (size_t length = 0; length <= info.headersEnd + 8; ++length) lengths.push_back(length);
+  for (size_t length = 0; length <= SectionTableEnd(original) + 8; ++length) lengths.push_back(length);
   for (size_t length = info.certTableOffset; info.certTableSize && length < original.size(); ++length) {
     lengths.push_back(length);
   }
