@@ -23,6 +23,7 @@ constexpr uint32_t FILE_HEADER_SIZE = 20;
 constexpr uint32_t FILE_HEADER_SECTION_COUNT_OFFSET = 2;
 constexpr uint32_t FILE_HEADER_OPTIONAL_SIZE_OFFSET = 16;
 constexpr uint32_t OPTIONAL_HEADER_OFFSET = PE_SIGNATURE_SIZE + FILE_HEADER_SIZE;  // from e_lfanew
+constexpr uint32_t OPTIONAL_MAGIC_SIZE = 2;
 constexpr uint16_t OPTIONAL_MAGIC_PE32 = 0x10B;
 constexpr uint16_t OPTIONAL_MAGIC_PE32PLUS = 0x20B;
 // Sizes up to and including the resource directory entry (index 2): the least that is accepted.
@@ -40,6 +41,7 @@ constexpr uint32_t OPTIONAL_CERT_DIR_OFFSET_PE32 = 128;
 constexpr uint32_t OPTIONAL_CERT_DIR_OFFSET_PE32PLUS = 144;
 constexpr uint32_t CHECKSUM_FIELD_SIZE = 4;
 constexpr uint32_t DATA_DIRECTORY_ENTRY_SIZE = 8;   // VirtualAddress, Size
+constexpr uint32_t DATA_DIRECTORY_SIZE_OFFSET = 4;
 constexpr uint32_t SECTION_HEADER_SIZE = 40;
 constexpr uint32_t SECTION_VIRTUAL_SIZE_OFFSET = 8;
 constexpr uint32_t SECTION_VIRTUAL_ADDRESS_OFFSET = 12;
@@ -86,6 +88,7 @@ constexpr uint32_t TRAILING_END_MAGIC_OFFSET = 660;
 constexpr uint8_t TRAILING_END_MAGIC[4] = {'=', '8', '2', 'b'};
 
 // Buffers.
+constexpr uint32_t MAX_TRAILING_RANGES = 5;         // driver area, CheckSum, directory, signature, end
 constexpr uint32_t IMAGE_WORK_BUFFER_SIZE = 32768;
 constexpr uint32_t HEADER_CACHE_SIZE = 16384;
 

@@ -12,6 +12,7 @@ int Md5Digest(void* context, const void* data, uint32_t length) {
   return 1;
 }
 
+// The ranges that the digests leave out or zero-fill, each by its name.
 DIGESTRANGE CheckSumFieldRange(const IMAGEINFO& info, int32_t zeroFill, int32_t noRead) {
   return DIGESTRANGE{info.checksumFieldOffset, CHECKSUM_FIELD_SIZE, zeroFill, noRead};
 }
@@ -19,6 +20,23 @@ DIGESTRANGE CheckSumFieldRange(const IMAGEINFO& info, int32_t zeroFill, int32_t 
 DIGESTRANGE CertDirectoryEntryRange(const IMAGEINFO& info, int32_t zeroFill) {
   return DIGESTRANGE{info.certDirEntryOffset, DATA_DIRECTORY_ENTRY_SIZE, zeroFill, 0};
 }
+
+// An own entry with its padding: left out of the digest, summed into the checksum.
+DIGESTRANGE OwnEntryRange(const IMAGEINFO& info, const CERTENTRY& entry) {
+  const uint32_t paddedLength = (entry.length + (CERT_ALIGNMENT - 1)) & ~(CERT_ALIGNMENT - 1);
+  return DIGESTRANGE{uint64_t(info.certTableOffset) + entry.offset, paddedLength, 0, 0};
+}
+
+DIGESTRANGE DriverHeaderAreaRange(const IMAGEINFO& info) {
+  return DIGESTRANGE{info.driverHeaderOffset, DRIVER_HEADER_SIZE, 1, 0};
+}
+
+DIGESTRANGE TrailingSignatureRange(const IMAGEINFO& info) {
+  return DIGESTRANGE{info.trailingSignatureOffset, info.trailingSignatureLength, 1, 0};
+}
+
+// Ends the walk: nothing from offset on is digested.
+DIGESTRANGE WalkEnd(uint64_t offset) { return DIGESTRANGE{offset, 0, 1, 0}; }
 
 }  // namespace
 
@@ -38,10 +56,7 @@ int CertEntryDigest(IMAGEOBJ* image, const uint8_t* attributes, uint32_t attribu
   // Own entries are left out with their padding, so adding one keeps the digest.
   for (uint32_t i = 0; i < image->certCount; ++i) {
     const CERTENTRY& entry = image->certEntries[i];
-    if (entry.type != CERT_TYPE_OWN) continue;
-    const uint32_t paddedLength = (entry.length + (CERT_ALIGNMENT - 1)) & ~(CERT_ALIGNMENT - 1);
-    ranges[count++] =
-        DIGESTRANGE{uint64_t(image->info.certTableOffset) + entry.offset, paddedLength, 0, 0};
+    if (entry.type == CERT_TYPE_OWN) ranges[count++] = OwnEntryRange(image->info, entry);
   }
 
   MD5CTX context;
@@ -64,7 +79,7 @@ int ResourceDigest(IMAGEOBJ* image, uint8_t digest[MD5_DIGEST_SIZE]) {
       CheckSumFieldRange(image->info, 1, 1),
       CertDirectoryEntryRange(image->info, 1),
       // The walk ends at the resource root: the signature bytes lie beyond it.
-      DIGESTRANGE{image->info.resourceRootOffset, 0, 1, 0},
+      WalkEnd(image->info.resourceRootOffset),
   };
   MD5CTX context;
   Md5Init(&context);
@@ -79,16 +94,16 @@ int ResourceDigest(IMAGEOBJ* image, uint8_t digest[MD5_DIGEST_SIZE]) {
 
 int TrailingBlockDigest(IMAGEOBJ* image, uint8_t digest[SHA256_DIGEST_SIZE]) {
   const IMAGEINFO& info = image->info;
-  DIGESTRANGE ranges[5];
+  DIGESTRANGE ranges[MAX_TRAILING_RANGES];
   uint32_t count = 0;
   // The driver header area is zero-filled only for a 32-bit native image with an INIT section.
   if (info.driverHeaderOffset != 0 && !info.isPE32Plus && info.hasInitSection) {
-    ranges[count++] = DIGESTRANGE{info.driverHeaderOffset, DRIVER_HEADER_SIZE, 1, 0};
+    ranges[count++] = DriverHeaderAreaRange(info);
   }
   ranges[count++] = CheckSumFieldRange(info, 1, 0);
   ranges[count++] = CertDirectoryEntryRange(info, 1);
-  ranges[count++] = DIGESTRANGE{info.trailingSignatureOffset, info.trailingSignatureLength, 1, 0};
-  ranges[count++] = DIGESTRANGE{info.trailingBlockEnd, 0, 1, 0};
+  ranges[count++] = TrailingSignatureRange(info);
+  ranges[count++] = WalkEnd(info.trailingBlockEnd);
 
   SHA256CTX context;
   Sha256Init(&context);

@@ -117,9 +117,9 @@ int ParseImageHeaders(uint8_t* scratch, HANDLE file, IMAGEINFO* info) {
   LoadLe16(fileHeader, FILE_HEADER_OPTIONAL_SIZE_OFFSET, &optionalSize);
 
   const uint32_t optional = uint32_t(lfanew) + OPTIONAL_HEADER_OFFSET;
-  if (!ReadAt(&reader, optional, scratch, 2)) return 0;
+  if (!ReadAt(&reader, optional, scratch, OPTIONAL_MAGIC_SIZE)) return 0;
   uint16_t optionalMagic = 0;
-  LoadLe16(BYTESPAN{scratch, 2}, 0, &optionalMagic);
+  LoadLe16(BYTESPAN{scratch, OPTIONAL_MAGIC_SIZE}, 0, &optionalMagic);
   uint32_t minimumSize, readSize, resourceDirOffset, certDirOffset;
   if (optionalMagic == OPTIONAL_MAGIC_PE32) {
     minimumSize = OPTIONAL_MIN_SIZE_PE32;
@@ -153,13 +153,13 @@ int ParseImageHeaders(uint8_t* scratch, HANDLE file, IMAGEINFO* info) {
   info->isNative = subsystem == SUBSYSTEM_NATIVE;
   uint32_t resourceRva = 0, resourceSize = 0;
   LoadLe32(header, resourceDirOffset, &resourceRva);
-  LoadLe32(header, resourceDirOffset + 4, &resourceSize);
+  LoadLe32(header, resourceDirOffset + DATA_DIRECTORY_SIZE_OFFSET, &resourceSize);
   // An optional header that ends before the certificate directory entry has no certificate table.
   info->certTableOffset = 0;
   info->certTableSize = 0;
   if (SpanHolds(header, certDirOffset, DATA_DIRECTORY_ENTRY_SIZE)) {
     LoadLe32(header, certDirOffset, &info->certTableOffset);
-    LoadLe32(header, certDirOffset + 4, &info->certTableSize);
+    LoadLe32(header, certDirOffset + DATA_DIRECTORY_SIZE_OFFSET, &info->certTableSize);
   }
 
   const uint32_t sectionTable = optional + optionalSize;

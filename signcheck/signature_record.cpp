@@ -33,7 +33,7 @@ int ParseSignatureRecord(const uint8_t* entry, uint32_t available, SIGNINFO* inf
 
   uint16_t elementType = 0, elementLength = 0;
   if (!LoadLe16(record, SIGNATURE_ELEMENT_OFFSET, &elementType) ||
-      !LoadLe16(record, SIGNATURE_ELEMENT_OFFSET + 2, &elementLength) ||
+      !LoadLe16(record, SIGNATURE_ELEMENT_LENGTH_OFFSET, &elementLength) ||
       elementLength > length - SIGNATURE_RECORD_HEADER_SIZE) {
     return Malformed(__LINE__, L"签名长度无效");
   }
@@ -51,7 +51,7 @@ int ParseSignatureRecord(const uint8_t* entry, uint32_t available, SIGNINFO* inf
   *attributesLength = static_cast<int32_t>(remaining);
   while (remaining > 0) {
     uint16_t type = 0, attributeLength = 0;
-    if (!LoadLe16(record, position, &type) || !LoadLe16(record, position + 2, &attributeLength) ||
+    if (!LoadLe16(record, position, &type) || !LoadLe16(record, position + ATTRIBUTE_LENGTH_OFFSET, &attributeLength) ||
         attributeLength > remaining || attributeLength <= ATTRIBUTE_HEADER_SIZE) {
       return Malformed(__LINE__, L"签名长度无效");
     }
