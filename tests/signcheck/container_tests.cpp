@@ -54,9 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A file shorter than headersEnd + 664 has no room for a block, whatever its end holds.
 TEST(TrailingBlock, NeedsRoomAfterTheHeaders) {
-  PESPEC spec;
-  Bytes image = BuildImage(spec);
-  const uint32_t headersEnd = OptionalHeaderOffset(spec) + spec.optionalSize;
+  IMAGELAYOUT layout;
+  Bytes image = BuildImage(layout);
+  const uint32_t headersEnd = OptionalHeaderOffset(layout) + layout.optionalSize;
   image.resize(headersEnd + TRAILING_BLOCK_SIZE - 1);
   memcpy(&image[image.size() - TRAILING_BLOCK_SIZE], TRAILING_MAGIC, 4);
   memcpy(&image[image.size() - 4], TRAILING_END_MAGIC, 4);

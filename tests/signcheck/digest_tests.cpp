@@ -201,15 +201,15 @@ int RecordSum(void* context, const void*, uint32_t length) {
 int Refuse(void*, const void*, uint32_t) { return 0; }
 
 Bytes PatternImage(size_t size) {
-  Bytes image = BuildImage(PESPEC());
+  Bytes image = BuildImage(IMAGELAYOUT());
   image.resize(size);
   for (size_t i = 0x400; i < size; ++i) image[i] = uint8_t(i * 17 + 1);
   return image;
 }
 
 TEST(DigestWalk, ReadsTheGapRemainderFirstThenWholeBuffers) {
-  PESPEC spec;
-  const uint32_t directory = OptionalHeaderOffset(spec) + OPTIONAL_CERT_DIR_OFFSET_PE32;
+  IMAGELAYOUT layout;
+  const uint32_t directory = OptionalHeaderOffset(layout) + OPTIONAL_CERT_DIR_OFFSET_PE32;
   const Bytes bytes = PatternImage(directory + DATA_DIRECTORY_ENTRY_SIZE + 32769);
   OpenedImage opened(bytes);
   ASSERT_TRUE(opened.image);

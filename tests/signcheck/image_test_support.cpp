@@ -115,43 +115,43 @@ std::wstring ReportWatch::category() const { return Field(6); }
 std::wstring ReportWatch::message() const { return Field(8); }
 const std::vector<std::wstring>& ReportWatch::messages() const { return watch.messages; }
 
-uint32_t OptionalHeaderOffset(const PESPEC& spec) {
-  return uint32_t(spec.lfanew) + OPTIONAL_HEADER_OFFSET;
+uint32_t OptionalHeaderOffset(const IMAGELAYOUT& layout) {
+  return uint32_t(layout.lfanew) + OPTIONAL_HEADER_OFFSET;
 }
 
-Bytes BuildImage(const PESPEC& spec) {
-  Bytes image(spec.fileSize);
+Bytes BuildImage(const IMAGELAYOUT& layout) {
+  Bytes image(layout.fileSize);
   StoreLe16(image, 0, DOS_MAGIC);
-  StoreLe32(image, DOS_LFANEW_OFFSET, uint32_t(spec.lfanew));
-  if (spec.driverMarker) StoreLe32(image, DRIVER_HEADER_OFFSET, DRIVER_HEADER_MAGIC);
-  if (spec.lfanew <= 0 || size_t(spec.lfanew) + 24 > image.size()) return image;
-  const size_t pe = size_t(spec.lfanew);
+  StoreLe32(image, DOS_LFANEW_OFFSET, uint32_t(layout.lfanew));
+  if (layout.driverMarker) StoreLe32(image, DRIVER_HEADER_OFFSET, DRIVER_HEADER_MAGIC);
+  if (layout.lfanew <= 0 || size_t(layout.lfanew) + 24 > image.size()) return image;
+  const size_t pe = size_t(layout.lfanew);
   StoreLe32(image, pe, PE_SIGNATURE);
   const uint16_t sectionCount =
-      spec.sectionCountField >= 0 ? uint16_t(spec.sectionCountField) : uint16_t(spec.sections.size());
-  StoreLe16(image, pe + 4, spec.magic == OPTIONAL_MAGIC_PE32PLUS ? 0x8664 : 0x14C);  // Machine
+      layout.sectionCountField >= 0 ? uint16_t(layout.sectionCountField) : uint16_t(layout.sections.size());
+  StoreLe16(image, pe + 4, layout.magic == OPTIONAL_MAGIC_PE32PLUS ? 0x8664 : 0x14C);  // Machine
   StoreLe16(image, pe + 4 + FILE_HEADER_SECTION_COUNT_OFFSET, sectionCount);
-  StoreLe16(image, pe + 4 + FILE_HEADER_OPTIONAL_SIZE_OFFSET, spec.optionalSize);
-  const size_t optional = OptionalHeaderOffset(spec);
-  StoreLe16(image, optional, spec.magic);
-  StoreLe32(image, optional + OPTIONAL_CHECKSUM_OFFSET, spec.checksum);
-  StoreLe16(image, optional + OPTIONAL_SUBSYSTEM_OFFSET, spec.subsystem);
-  const bool plus = spec.magic == OPTIONAL_MAGIC_PE32PLUS;
+  StoreLe16(image, pe + 4 + FILE_HEADER_OPTIONAL_SIZE_OFFSET, layout.optionalSize);
+  const size_t optional = OptionalHeaderOffset(layout);
+  StoreLe16(image, optional, layout.magic);
+  StoreLe32(image, optional + OPTIONAL_CHECKSUM_OFFSET, layout.checksum);
+  StoreLe16(image, optional + OPTIONAL_SUBSYSTEM_OFFSET, layout.subsystem);
+  const bool plus = layout.magic == OPTIONAL_MAGIC_PE32PLUS;
   const size_t resource =
       optional + (plus ? OPTIONAL_RESOURCE_DIR_OFFSET_PE32PLUS : OPTIONAL_RESOURCE_DIR_OFFSET_PE32);
   const size_t cert =
       optional + (plus ? OPTIONAL_CERT_DIR_OFFSET_PE32PLUS : OPTIONAL_CERT_DIR_OFFSET_PE32);
   // Directory entries beyond the declared optional header are left out, as in a real file.
-  if (resource + 8 <= optional + spec.optionalSize) {
-    StoreLe32(image, resource, spec.resourceRva);
-    StoreLe32(image, resource + 4, spec.resourceSize);
+  if (resource + 8 <= optional + layout.optionalSize) {
+    StoreLe32(image, resource, layout.resourceRva);
+    StoreLe32(image, resource + 4, layout.resourceSize);
   }
-  if (cert + 8 <= optional + spec.optionalSize) {
-    StoreLe32(image, cert, spec.certOffset);
-    StoreLe32(image, cert + 4, spec.certSize);
+  if (cert + 8 <= optional + layout.optionalSize) {
+    StoreLe32(image, cert, layout.certOffset);
+    StoreLe32(image, cert + 4, layout.certSize);
   }
-  size_t header = optional + spec.optionalSize;
-  for (const SECTIONSPEC& section : spec.sections) {
+  size_t header = optional + layout.optionalSize;
+  for (const SECTIONLAYOUT& section : layout.sections) {
     if (header + SECTION_HEADER_SIZE > image.size()) break;
     memcpy(&image[header], section.name, strnlen(section.name, 8));
     StoreLe32(image, header + SECTION_VIRTUAL_SIZE_OFFSET, section.virtualSize);
@@ -163,7 +163,7 @@ Bytes BuildImage(const PESPEC& spec) {
   return image;
 }
 
-Bytes BuildResourceTree(uint32_t rva, const RESOURCESPEC& spec) {
+Bytes BuildResourceTree(uint32_t rva, const RESOURCELAYOUT& layout) {
   Bytes tree(0x100);
   // Root (types) at 0x00: one id entry, RT_RCDATA -> subdirectory at 0x18.
   StoreLe16(tree, 0x0E, 1);
@@ -171,15 +171,15 @@ Bytes BuildResourceTree(uint32_t rva, const RESOURCESPEC& spec) {
   StoreLe32(tree, 0x14, RESOURCE_HIGH_BIT | 0x18);
   // Ids at 0x18: one id entry -> subdirectory at 0x30.
   StoreLe16(tree, 0x18 + 0x0E, 1);
-  StoreLe32(tree, 0x28, spec.id);
+  StoreLe32(tree, 0x28, layout.id);
   StoreLe32(tree, 0x2C, RESOURCE_HIGH_BIT | 0x30);
   // Languages at 0x30: one entry, by name (string at 0xE0) or language 0x409 -> data entry 0x48.
-  StoreLe16(tree, 0x30 + (spec.languageNamed ? 0x0C : 0x0E), 1);
-  StoreLe32(tree, 0x40, spec.languageNamed ? RESOURCE_HIGH_BIT | 0xE0 : 0x409);
+  StoreLe16(tree, 0x30 + (layout.languageNamed ? 0x0C : 0x0E), 1);
+  StoreLe32(tree, 0x40, layout.languageNamed ? RESOURCE_HIGH_BIT | 0xE0 : 0x409);
   StoreLe32(tree, 0x44, 0x48);
   // Data entry at 0x48: the data follows at 0x60.
   StoreLe32(tree, 0x48, rva + RESOURCE_TREE_DATA_OFFSET);
-  StoreLe32(tree, 0x4C, spec.dataSize);
+  StoreLe32(tree, 0x4C, layout.dataSize);
   for (uint32_t i = 0; i < SIGNATURE_RESOURCE_SIZE / 4; ++i) {
     StoreLe32(tree, RESOURCE_TREE_DATA_OFFSET + 4 * i, 0xA5A5A5A5);
   }

@@ -70,35 +70,35 @@ class ReportWatch {
 };
 
 // A hand-made image: headers as given, the rest of the file zeros.
-struct SECTIONSPEC {
+struct SECTIONLAYOUT {
   const char* name;
   uint32_t virtualAddress, virtualSize, rawPointer, rawSize;
 };
-struct PESPEC {
+struct IMAGELAYOUT {
   int32_t lfanew = 0x80;
   uint16_t magic = OPTIONAL_MAGIC_PE32;
   uint16_t optionalSize = OPTIONAL_READ_SIZE_PE32;
   uint16_t subsystem = 2;  // GUI
   int sectionCountField = -1;  // -1: sections.size()
-  std::vector<SECTIONSPEC> sections;
+  std::vector<SECTIONLAYOUT> sections;
   uint32_t resourceRva = 0, resourceSize = 0;
   uint32_t certOffset = 0, certSize = 0;
   uint32_t checksum = 0;
   bool driverMarker = false;
   size_t fileSize = 0x400;
 };
-Bytes BuildImage(const PESPEC& spec);
-uint32_t OptionalHeaderOffset(const PESPEC& spec);
+Bytes BuildImage(const IMAGELAYOUT& layout);
+uint32_t OptionalHeaderOffset(const IMAGELAYOUT& layout);
 
 // The resource tree RT_RCDATA / 729 / one language / data, for a section at rva; placed at
 // the section's raw start. Its data (128 bytes of 0xA5 by default) follows the data entry.
-struct RESOURCESPEC {
+struct RESOURCELAYOUT {
   bool languageNamed = false;  // the language entry has a string name
   uint32_t dataSize = SIGNATURE_RESOURCE_SIZE;
   uint16_t id = SIGNATURE_RESOURCE_ID;
 };
 constexpr uint32_t RESOURCE_TREE_DATA_OFFSET = 0x60;
-Bytes BuildResourceTree(uint32_t rva, const RESOURCESPEC& spec);
+Bytes BuildResourceTree(uint32_t rva, const RESOURCELAYOUT& layout);
 
 // Appends a certificate-table entry (table at the end of the file, 8-aligned) and updates the
 // directory entry of the image; content is a pattern of `contentLength` bytes.

@@ -12,17 +12,17 @@ constexpr uint32_t RSRC_RVA = 0x2000;
 constexpr uint32_t RSRC_RAW = 0x400;
 
 // .text and .rsrc with a signature resource tree; 0x600 bytes.
-PESPEC ResourceImage() {
-  PESPEC spec;
-  spec.sections = {{".text", 0x1000, 0x200, 0x200, 0x200}, {".rsrc", RSRC_RVA, 0x200, RSRC_RAW, 0x200}};
-  spec.resourceRva = RSRC_RVA;
-  spec.resourceSize = 0x100;
-  spec.fileSize = 0x600;
-  return spec;
+IMAGELAYOUT ResourceImage() {
+  IMAGELAYOUT layout;
+  layout.sections = {{".text", 0x1000, 0x200, 0x200, 0x200}, {".rsrc", RSRC_RVA, 0x200, RSRC_RAW, 0x200}};
+  layout.resourceRva = RSRC_RVA;
+  layout.resourceSize = 0x100;
+  layout.fileSize = 0x600;
+  return layout;
 }
 
-Bytes WithTree(const PESPEC& spec, const RESOURCESPEC& resource = RESOURCESPEC()) {
-  Bytes image = BuildImage(spec);
+Bytes WithTree(const IMAGELAYOUT& layout, const RESOURCELAYOUT& resource = RESOURCELAYOUT()) {
+  Bytes image = BuildImage(layout);
   const Bytes tree = BuildResourceTree(RSRC_RVA, resource);
   memcpy(&image[RSRC_RAW], tree.data(), tree.size());
   return image;
@@ -51,19 +51,19 @@ TEST_P(OpenImageCase, OpensOrReportsOnce) {
   }
 }
 
-PESPEC With(PESPEC spec, void (*change)(PESPEC&)) {
-  change(spec);
-  return spec;
+IMAGELAYOUT With(IMAGELAYOUT layout, void (*change)(IMAGELAYOUT&)) {
+  change(layout);
+  return layout;
 }
 
 Bytes NoMz() {
-  Bytes image = BuildImage(PESPEC());
+  Bytes image = BuildImage(IMAGELAYOUT());
   image[0] = 'X';
   return image;
 }
 
 Bytes NotPe() {
-  Bytes image = BuildImage(PESPEC());
+  Bytes image = BuildImage(IMAGELAYOUT());
   image[0x80 + 2] = 'X';  // "PX\0\0"
   return image;
 }
@@ -71,42 +71,42 @@ Bytes NotPe() {
 INSTANTIATE_TEST_SUITE_P(
     Headers, OpenImageCase,
     ::testing::Values(
-        OPENCASE{"plain", BuildImage(PESPEC()), true, 0, L""},
+        OPENCASE{"plain", BuildImage(IMAGELAYOUT()), true, 0, L""},
         OPENCASE{"no_mz", NoMz(), false, 1, L"不是一个有效的PE文件"},
-        OPENCASE{"lfanew_zero", BuildImage(With(PESPEC(), [](PESPEC& s) { s.lfanew = 0; })),
+        OPENCASE{"lfanew_zero", BuildImage(With(IMAGELAYOUT(), [](IMAGELAYOUT& s) { s.lfanew = 0; })),
                  false, 1, L"不是一个有效的PE文件"},
         OPENCASE{"lfanew_negative",
-                 BuildImage(With(PESPEC(), [](PESPEC& s) { s.lfanew = -8; })), false, 1,
+                 BuildImage(With(IMAGELAYOUT(), [](IMAGELAYOUT& s) { s.lfanew = -8; })), false, 1,
                  L"不是一个有效的PE文件"},
         OPENCASE{"no_pe_signature", NotPe(), false, 1, L"不是一个有效的PE文件"},
         // e_lfanew + 4 beyond the end: the cached read refuses before any check.
         OPENCASE{"shorter_than_lfanew_plus_4",
-                 BuildImage(With(PESPEC(), [](PESPEC& s) { s.lfanew = 0x3FE; })), false, 1,
+                 BuildImage(With(IMAGELAYOUT(), [](IMAGELAYOUT& s) { s.lfanew = 0x3FE; })), false, 1,
                  L"文件缺失"},
         OPENCASE{"pe32_optional_119",
-                 BuildImage(With(PESPEC(), [](PESPEC& s) { s.optionalSize = 119; })), false, 1,
+                 BuildImage(With(IMAGELAYOUT(), [](IMAGELAYOUT& s) { s.optionalSize = 119; })), false, 1,
                  L"PE文件目录不足"},
         OPENCASE{"pe32_optional_120",
-                 BuildImage(With(PESPEC(), [](PESPEC& s) { s.optionalSize = 120; })), true, 0,
+                 BuildImage(With(IMAGELAYOUT(), [](IMAGELAYOUT& s) { s.optionalSize = 120; })), true, 0,
                  L""},
-        OPENCASE{"pe32plus_optional_135", BuildImage(With(PESPEC(), [](PESPEC& s) {
+        OPENCASE{"pe32plus_optional_135", BuildImage(With(IMAGELAYOUT(), [](IMAGELAYOUT& s) {
                    s.magic = OPTIONAL_MAGIC_PE32PLUS;
                    s.optionalSize = 135;
                  })),
                  false, 1, L"PE文件目录不足"},
-        OPENCASE{"pe32plus_optional_136", BuildImage(With(PESPEC(), [](PESPEC& s) {
+        OPENCASE{"pe32plus_optional_136", BuildImage(With(IMAGELAYOUT(), [](IMAGELAYOUT& s) {
                    s.magic = OPTIONAL_MAGIC_PE32PLUS;
                    s.optionalSize = 136;
                  })),
                  true, 0, L""},
-        OPENCASE{"rom_magic", BuildImage(With(PESPEC(), [](PESPEC& s) { s.magic = 0x107; })),
+        OPENCASE{"rom_magic", BuildImage(With(IMAGELAYOUT(), [](IMAGELAYOUT& s) { s.magic = 0x107; })),
                  false, 1, L"不支持的PE文件格式"},
         // The resource directory makes the section table necessary; it lies past the end.
-        OPENCASE{"section_table_missing", BuildImage(With(ResourceImage(), [](PESPEC& s) {
+        OPENCASE{"section_table_missing", BuildImage(With(ResourceImage(), [](IMAGELAYOUT& s) {
                    s.sectionCountField = 100;
                  })),
                  false, 1, L"文件缺失"},
-        OPENCASE{"cert_table_past_end", BuildImage(With(PESPEC(), [](PESPEC& s) {
+        OPENCASE{"cert_table_past_end", BuildImage(With(IMAGELAYOUT(), [](IMAGELAYOUT& s) {
                    s.certOffset = 0x3FC;  // only 4 of the 8 header bytes are there
                    s.certSize = 16;
                  })),
@@ -114,11 +114,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<OPENCASE>& info) { return std::string(info.param.name); });
 
 TEST(ImageReader, FillsHeaderFactsOfPe32AndPe32Plus) {
-  PESPEC spec;
-  spec.checksum = 0x12345;
-  spec.certOffset = 0x300;
-  spec.certSize = 16;
-  Bytes image = BuildImage(spec);
+  IMAGELAYOUT layout;
+  layout.checksum = 0x12345;
+  layout.certOffset = 0x300;
+  layout.certSize = 16;
+  Bytes image = BuildImage(layout);
   StoreLe32(image, 0x300, 16);  // one 16-byte entry of type 2
   StoreLe16(image, 0x306, 2);
   OpenedImage opened(image);
@@ -140,32 +140,32 @@ TEST(ImageReader, FillsHeaderFactsOfPe32AndPe32Plus) {
 // Without a resource directory and without the driver conditions the section table is not read,
 // so a section count that points past the end of the file does not matter.
 TEST(ImageReader, SkipsSectionTableWithoutResourcesOrDriverScan) {
-  PESPEC spec;
-  spec.sectionCountField = 500;
-  OpenedImage opened(BuildImage(spec));
+  IMAGELAYOUT layout;
+  layout.sectionCountField = 500;
+  OpenedImage opened(BuildImage(layout));
   ASSERT_TRUE(opened.image);
-  EXPECT_EQ(opened.image->info.headersEnd, OptionalHeaderOffset(spec) + spec.optionalSize);
+  EXPECT_EQ(opened.image->info.headersEnd, OptionalHeaderOffset(layout) + layout.optionalSize);
 }
 
 TEST(ImageReader, FindsSectionTableAfterLongOptionalHeader) {
-  PESPEC spec = ResourceImage();
-  spec.optionalSize = 0x100;  // longer than the 224 bytes read
-  OpenedImage opened(WithTree(spec));
+  IMAGELAYOUT layout = ResourceImage();
+  layout.optionalSize = 0x100;  // longer than the 224 bytes read
+  OpenedImage opened(WithTree(layout));
   ASSERT_TRUE(opened.image);
-  EXPECT_EQ(opened.image->info.headersEnd, OptionalHeaderOffset(spec) + 0x100 + 2 * 40);
+  EXPECT_EQ(opened.image->info.headersEnd, OptionalHeaderOffset(layout) + 0x100 + 2 * 40);
   EXPECT_EQ(opened.image->info.resourceRootOffset, RSRC_RAW);
 }
 
 TEST(ImageReader, ReadsAtMost819SectionHeaders) {
-  PESPEC spec = ResourceImage();
-  spec.sections.clear();
-  spec.sectionCountField = 1000;
-  spec.resourceRva = 0x7FFF0000;  // beyond the (empty) sections: no resource, the open goes on
-  spec.fileSize = 0x200 + 819 * 40;  // room for 819 headers, not for 1000
+  IMAGELAYOUT layout = ResourceImage();
+  layout.sections.clear();
+  layout.sectionCountField = 1000;
+  layout.resourceRva = 0x7FFF0000;  // beyond the (empty) sections: no resource, the open goes on
+  layout.fileSize = 0x200 + 819 * 40;  // room for 819 headers, not for 1000
   ReportWatch reports;
-  OpenedImage opened(BuildImage(spec));
+  OpenedImage opened(BuildImage(layout));
   ASSERT_TRUE(opened.image);
-  EXPECT_EQ(opened.image->info.headersEnd, OptionalHeaderOffset(spec) + spec.optionalSize + 819 * 40);
+  EXPECT_EQ(opened.image->info.headersEnd, OptionalHeaderOffset(layout) + layout.optionalSize + 819 * 40);
   EXPECT_EQ(opened.image->info.resourceRootOffset, 0u);
   EXPECT_EQ(reports.count(), 1);
   EXPECT_EQ(reports.category(), L"SYS");
@@ -187,15 +187,15 @@ class InitScanCase : public ::testing::TestWithParam<INITCASE> {};
 
 TEST_P(InitScanCase, SetsFlagsOnlyUnderAllConditions) {
   const INITCASE& c = GetParam();
-  PESPEC spec;
-  spec.lfanew = c.lfanew;
-  spec.magic = c.magic;
-  spec.optionalSize = c.magic == OPTIONAL_MAGIC_PE32 ? OPTIONAL_READ_SIZE_PE32 : OPTIONAL_READ_SIZE_PE32PLUS;
-  spec.subsystem = c.subsystem;
-  spec.driverMarker = c.marker;
-  spec.sections = {{".text", 0x1000, 0x100, 0x400, 0x100}, {c.section, 0x2000, 0x100, 0x500, 0x100}};
-  spec.fileSize = 0x600;
-  OpenedImage opened(BuildImage(spec));
+  IMAGELAYOUT layout;
+  layout.lfanew = c.lfanew;
+  layout.magic = c.magic;
+  layout.optionalSize = c.magic == OPTIONAL_MAGIC_PE32 ? OPTIONAL_READ_SIZE_PE32 : OPTIONAL_READ_SIZE_PE32PLUS;
+  layout.subsystem = c.subsystem;
+  layout.driverMarker = c.marker;
+  layout.sections = {{".text", 0x1000, 0x100, 0x400, 0x100}, {c.section, 0x2000, 0x100, 0x500, 0x100}};
+  layout.fileSize = 0x600;
+  OpenedImage opened(BuildImage(layout));
   ASSERT_TRUE(opened.image);
   EXPECT_EQ(opened.image->info.driverHeaderOffset, c.driverHeaderOffset);
   EXPECT_EQ(opened.image->info.hasInitSection, c.hasInitSection);
@@ -226,7 +226,7 @@ TEST(ImageReader, DriverFixturesCarryTheDriverFlags) {
 
 struct RESOURCECASE {
   const char* name;
-  RESOURCESPEC resource;
+  RESOURCELAYOUT resource;
   bool found;
 };
 
@@ -247,11 +247,11 @@ TEST_P(SignatureResourceCase, FindsOnlyTheIntegerRcdata729Of128Bytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lookup, SignatureResourceCase,
-    ::testing::Values(RESOURCECASE{"integer_language", RESOURCESPEC{false, 128, 729}, true},
-                      RESOURCECASE{"only_named_language", RESOURCESPEC{true, 128, 729}, false},
-                      RESOURCECASE{"size_127", RESOURCESPEC{false, 127, 729}, false},
-                      RESOURCECASE{"size_129", RESOURCESPEC{false, 129, 729}, false},
-                      RESOURCECASE{"other_id", RESOURCESPEC{false, 128, 730}, false}),
+    ::testing::Values(RESOURCECASE{"integer_language", RESOURCELAYOUT{false, 128, 729}, true},
+                      RESOURCECASE{"only_named_language", RESOURCELAYOUT{true, 128, 729}, false},
+                      RESOURCECASE{"size_127", RESOURCELAYOUT{false, 127, 729}, false},
+                      RESOURCECASE{"size_129", RESOURCELAYOUT{false, 129, 729}, false},
+                      RESOURCECASE{"other_id", RESOURCELAYOUT{false, 128, 730}, false}),
     [](const ::testing::TestParamInfo<RESOURCECASE>& info) { return std::string(info.param.name); });
 
 TEST(ImageReader, RealResourcesFromTheResourceCompiler) {
@@ -267,10 +267,10 @@ TEST(ImageReader, RealResourcesFromTheResourceCompiler) {
 }
 
 TEST(ImageReader, ResourceLongerThanItsSectionIsReportedAndSkipped) {
-  PESPEC spec = ResourceImage();
-  spec.resourceSize = 0x201;  // one byte more than .rsrc holds
+  IMAGELAYOUT layout = ResourceImage();
+  layout.resourceSize = 0x201;  // one byte more than .rsrc holds
   ReportWatch reports;
-  OpenedImage opened(WithTree(spec));
+  OpenedImage opened(WithTree(layout));
   ASSERT_TRUE(opened.image);
   EXPECT_EQ(opened.image->info.resourceRootOffset, 0u);
   EXPECT_EQ(reports.count(), 1);
@@ -290,11 +290,11 @@ class CertWalkCase : public ::testing::TestWithParam<WALKCASE> {};
 
 TEST_P(CertWalkCase, WalksOrReports) {
   const WALKCASE& c = GetParam();
-  PESPEC spec;
-  spec.certOffset = 0x400;
-  spec.certSize = c.tableSize;
-  spec.fileSize = 0x400 + 256 * 8 + 64;
-  Bytes image = BuildImage(spec);
+  IMAGELAYOUT layout;
+  layout.certOffset = 0x400;
+  layout.certSize = c.tableSize;
+  layout.fileSize = 0x400 + 256 * 8 + 64;
+  Bytes image = BuildImage(layout);
   size_t at = 0x400;
   for (uint32_t length : c.lengths) {
     StoreLe32(image, at, length);
