@@ -22,3 +22,59 @@ inline CPUIDRESULT ExecuteCpuid(uint32_t leaf, uint32_t subleaf) {
   __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
   return r;
 }
+
+#if defined(_WIN32) && defined(__i386__)
+#include <windows.h>
+
+// mingw has no __try for i686, so the guard below registers its own frame on the FS:[0] chain.
+// The frame is four words: previous frame, handler, resume address, frame pointer to restore.
+extern "C" inline __attribute__((used)) EXCEPTION_DISPOSITION __cdecl CompilerGuardHandler(
+    EXCEPTION_RECORD* record, void* frame, CONTEXT* context, void* /*dispatcherContext*/) {
+  if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) {
+    return ExceptionContinueSearch;
+  }
+  const DWORD* registration = static_cast<const DWORD*>(frame);
+  context->Eip = registration[2];
+  context->Ebp = registration[3];
+  context->Esp = reinterpret_cast<DWORD>(frame);
+  return ExceptionContinueExecution;
+}
+
+// Returns 1 after procedure(argument) returned, 0 when any exception was raised inside it.
+extern "C" inline __attribute__((naked, used)) int __cdecl CompilerRunGuarded(
+    void (*/*procedure*/)(void*), void* /*argument*/) {
+  __asm__(
+      "pushl %ebp\n\t"
+      "movl %esp, %ebp\n\t"
+      "pushl %ebx\n\t"
+      "pushl %esi\n\t"
+      "pushl %edi\n\t"
+      "pushl %ebp\n\t"
+      "pushl $1f\n\t"
+      "pushl $_CompilerGuardHandler\n\t"
+      "pushl %fs:0\n\t"
+      "movl %esp, %fs:0\n\t"
+      "pushl 12(%ebp)\n\t"
+      "call *8(%ebp)\n\t"
+      "addl $4, %esp\n\t"
+      "movl $1, %eax\n\t"
+      "jmp 2f\n"
+      "1:\n\t"
+      "xorl %eax, %eax\n"
+      "2:\n\t"
+      "popl %fs:0\n\t"
+      "addl $12, %esp\n\t"
+      "popl %edi\n\t"
+      "popl %esi\n\t"
+      "popl %ebx\n\t"
+      "popl %ebp\n\t"
+      "ret\n");
+}
+
+// Runs procedure(argument) under a handler that accepts any structured exception (the
+// equivalent of __except(EXCEPTION_EXECUTE_HANDLER)). The procedure's frames are abandoned
+// without unwinding when it raises, so it must hold no resource across the raising point.
+inline bool RunGuarded(void (*procedure)(void*), void* argument) {
+  return CompilerRunGuarded(procedure, argument) != 0;
+}
+#endif
