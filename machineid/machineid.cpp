@@ -1,11 +1,10 @@
 #include "machineid/machineid.h"
 
-#include <windows.h>
-#include <winioctl.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <windows.h>
+#include <winioctl.h>
 
 namespace {
 
@@ -25,7 +24,8 @@ CPUIDRESULT ExecuteCpuidDevice(void*, uint32_t leaf, uint32_t subleaf) {
   return ExecuteCpuid(leaf, subleaf);
 }
 
-bool QueryDiskDescriptor(void*, uint32_t drive, uint8_t* descriptor, uint32_t size, uint32_t* returned) {
+bool QueryDiskDescriptor(void*, uint32_t drive, uint8_t* descriptor, uint32_t size,
+                         uint32_t* returned) {
   char path[32];
   snprintf(path, sizeof(path), "\\\\.\\PhysicalDrive%u", drive);
   HANDLE device = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -49,9 +49,9 @@ bool QueryAdapterAddress(void*, const char* devicePath, uint8_t answer[ADAPTER_A
   if (device == INVALID_HANDLE_VALUE) return false;
   DWORD oid = OID_802_3_PERMANENT_ADDRESS_CODE;
   DWORD bytes = 0;
-  const bool answered = DeviceIoControl(device, IOCTL_NDIS_QUERY_GLOBAL_STATS_CODE, &oid,
-                                        sizeof(oid), answer, ADAPTER_ANSWER_SIZE, &bytes,
-                                        nullptr) != FALSE;
+  const bool answered =
+      DeviceIoControl(device, IOCTL_NDIS_QUERY_GLOBAL_STATS_CODE, &oid, sizeof(oid), answer,
+                      ADAPTER_ANSWER_SIZE, &bytes, nullptr) != FALSE;
   CloseHandle(device);
   return answered;
 }
@@ -90,7 +90,8 @@ int32_t BuildDiskPiece(void* context, char* position, uint32_t room) {
   for (uint32_t drive = 0; drive < PHYSICAL_DRIVE_COUNT && result == 0; ++drive) {
     memset(descriptor, 0, DISK_DESCRIPTOR_BUFFER_SIZE);
     uint32_t returned = 0;
-    if (!devices->queryDiskDescriptor(devices->context, drive, descriptor, DISK_DESCRIPTOR_BUFFER_SIZE, &returned)) {
+    if (!devices->queryDiskDescriptor(devices->context, drive, descriptor,
+                                      DISK_DESCRIPTOR_BUFFER_SIZE, &returned)) {
       continue;
     }
     if (returned > DISK_DESCRIPTOR_BUFFER_SIZE) returned = DISK_DESCRIPTOR_BUFFER_SIZE;
@@ -160,8 +161,8 @@ const MACHINEIDDEVICES RealMachineIdDevices = {nullptr, ExecuteCpuidDevice, Quer
                                                QueryAdapterAddress};
 
 int32_t BuildMachineId(char* buffer, const MACHINEIDDEVICES* devices) {
-  return AssembleMachineId(buffer, BuildProcessorPiece, BuildDiskPiece, BuildAdapterPiece,
-                           const_cast<MACHINEIDDEVICES*>(devices));
+  MACHINEIDDEVICES pieces = *devices;
+  return AssembleMachineId(buffer, BuildProcessorPiece, BuildDiskPiece, BuildAdapterPiece, &pieces);
 }
 
 int32_t GetMachineId(char* buffer) { return BuildMachineId(buffer, &RealMachineIdDevices); }

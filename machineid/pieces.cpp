@@ -109,8 +109,9 @@ int32_t AppendDiskSerial(char* position, uint32_t room, const uint8_t* descripto
                           static_cast<uint32_t>(field[2]) << 16 |
                           static_cast<uint32_t>(field[3]) << 24;
   if (offset == 0 || offset >= length) return 0;
-  return AppendDeviceText(position, room, "DISKID:",
-                          reinterpret_cast<const char*>(descriptor + offset), length - offset);
+  return AppendDeviceText(position, room,
+                          "DISKID:", reinterpret_cast<const char*>(descriptor + offset),
+                          length - offset);
 }
 
 int32_t AppendAdapterAddress(char* position, uint32_t room, uint64_t address) {

@@ -32,8 +32,7 @@ int32_t AppendProcessorText(char* position, uint32_t room, const char vendor[CPU
 
 // "DISKID:" and the serial number of a storage device descriptor of length bytes (the bytes
 // the device returned). No serial (0) when its offset is zero or outside those bytes.
-int32_t AppendDiskSerial(char* position, uint32_t room, const uint8_t* descriptor,
-                         uint32_t length);
+int32_t AppendDiskSerial(char* position, uint32_t room, const uint8_t* descriptor, uint32_t length);
 
 // "MAC:" and the address as twelve upper-case hexadecimal digits, through the text rule.
 int32_t AppendAdapterAddress(char* position, uint32_t room, uint64_t address);

@@ -1,10 +1,10 @@
 // The signed message of a machine authorization. Free of windows.h (a native fuzzer build
 // supplies ParseDateText).
-#include "errobj/errobj.h"
-#include "signcheck/machine_auth.h"
-
 #include <string.h>
 #include <wchar.h>
+
+#include "errobj/errobj.h"
+#include "signcheck/machine_auth.h"
 
 namespace {
 
@@ -20,8 +20,8 @@ void StoreUint16(uint8_t* position, uint32_t value) {
 }  // namespace
 
 uint32_t AuthorizationMessageSize(uint32_t valueBytesUsed) {
-  const uint32_t base = valueBytesUsed < AUTH_MESSAGE_SIZE_BASE ? AUTH_MESSAGE_SIZE_BASE
-                                                                : valueBytesUsed;
+  const uint32_t base =
+      valueBytesUsed < AUTH_MESSAGE_SIZE_BASE ? AUTH_MESSAGE_SIZE_BASE : valueBytesUsed;
   return base >= AUTH_MESSAGE_SIZE_MAX / 2 ? AUTH_MESSAGE_SIZE_MAX : base * 2;
 }
 

@@ -1,10 +1,9 @@
 #include "signcheck/machine_auth.h"
 
-#include <windows.h>
-
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
+#include <windows.h>
 
 #include "errobj/errobj.h"
 #include "machineid/machineid.h"

@@ -16,7 +16,8 @@ MACHINEAUTH RecordWith(const wchar_t* operatorText, const wchar_t* issueDate,
   record.operatorText = operatorText;
   record.issueDate = issueDate;
   record.expirationDate = expirationDate;
-  for (uint32_t i = 0; i < MD5_DIGEST_SIZE; ++i) record.machineIdDigest[i] = static_cast<uint8_t>(i);
+  for (uint32_t i = 0; i < MD5_DIGEST_SIZE; ++i)
+    record.machineIdDigest[i] = static_cast<uint8_t>(i);
   return record;
 }
 
@@ -30,15 +31,15 @@ std::vector<uint8_t> Utf16Item(uint8_t type, const char* ascii) {
   return item;
 }
 
-const std::vector<uint8_t> MACHINE_ITEM = {14, 0, 20, 0, 0, 1, 2,  3,  4,  5,  6,  7,
-                                           8,  9, 10, 11, 12, 13, 14, 15};
+const std::vector<uint8_t> MACHINE_ITEM = {14, 0, 20, 0, 0,  1,  2,  3,  4,  5,
+                                           6,  7, 8,  9, 10, 11, 12, 13, 14, 15};
 
 TEST(AuthorizationMessageSize, TwiceTheValueBytesBetweenTheBounds) {
   const struct {
     uint32_t used;
     uint32_t size;
-  } cases[] = {{0, 256}, {100, 256}, {128, 256}, {129, 258}, {511, 1022}, {512, 1024},
-               {600, 1024}, {1023, 1024}};
+  } cases[] = {{0, 256},    {100, 256},  {128, 256},  {129, 258},
+               {511, 1022}, {512, 1024}, {600, 1024}, {1023, 1024}};
   for (const auto& c : cases) {
     EXPECT_EQ(c.size, AuthorizationMessageSize(c.used)) << "used " << c.used;
   }
@@ -55,7 +56,8 @@ TEST(BuildAuthorizationMessage, ItemsInOrderThenTheMachineDigest) {
        RecordWith(L"AB", L"2016-08-01", L"2016-8-22 7:5:0"),
        {Utf16Item(10, "AB"), Utf16Item(11, "2016-08-01"), Utf16Item(12, "2016-8-22 7:5:0"),
         MACHINE_ITEM}},
-      {"issue date only", RecordWith(nullptr, L"2016-08-01", nullptr),
+      {"issue date only",
+       RecordWith(nullptr, L"2016-08-01", nullptr),
        {Utf16Item(11, "2016-08-01"), MACHINE_ITEM}},
       {"empty operator", RecordWith(L"", nullptr, nullptr), {Utf16Item(10, ""), MACHINE_ITEM}},
   };

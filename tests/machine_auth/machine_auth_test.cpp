@@ -1,3 +1,5 @@
+#include "signcheck/machine_auth.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -8,7 +10,6 @@
 
 #include "machineid/machineid.h"
 #include "reports.h"
-#include "signcheck/machine_auth.h"
 
 namespace {
 
@@ -46,7 +47,8 @@ RECORD LoadRecord(const char* name) {
   std::string valueName, type, hex;
   while (file >> valueName >> type >> hex) {
     VALUE value{std::wstring(valueName.begin(), valueName.end()),
-                type == "REG_SZ" ? static_cast<DWORD>(REG_SZ) : static_cast<DWORD>(REG_BINARY), {}};
+                type == "REG_SZ" ? static_cast<DWORD>(REG_SZ) : static_cast<DWORD>(REG_BINARY),
+                {}};
     for (size_t i = 0; i + 1 < hex.size(); i += 2) {
       value.data.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
     }
@@ -130,8 +132,8 @@ TEST_F(MachineAuthTest, VerdictsOfTheRecord) {
   const CHECKCASE cases[] = {
       {"no key", nullptr, NoEdit, MACHINEAUTH_NONE, 0, nullptr},
       {"all values, not expired", "valid_full", NoEdit, MACHINEAUTH_VALID, 0, nullptr},
-      {"signature alone: the message is the digest item", "sign_only", NoEdit, MACHINEAUTH_VALID,
-       0, nullptr},
+      {"signature alone: the message is the digest item", "sign_only", NoEdit, MACHINEAUTH_VALID, 0,
+       nullptr},
       {"expired", "expired", NoEdit, MACHINEAUTH_EXPIRED, 0, nullptr},
       {"another machine", "other_machine", NoEdit, MACHINEAUTH_INVALID, 0, nullptr},
       {"15 bytes of decrypted data", "truncated15", NoEdit, MACHINEAUTH_INVALID, 0, nullptr},
@@ -150,8 +152,8 @@ TEST_F(MachineAuthTest, VerdictsOfTheRecord) {
        MACHINEAUTH_VALID, 0, nullptr},
       {"values fill the buffer exactly", "sign_only", FillBufferExactly, MACHINEAUTH_NONE, 0,
        nullptr},
-      {"values one byte short of the buffer", "sign_only", FillBufferLessOne,
-       MACHINEAUTH_INVALID, 0, nullptr},
+      {"values one byte short of the buffer", "sign_only", FillBufferLessOne, MACHINEAUTH_INVALID,
+       0, nullptr},
       {"operator stored without its zero", "operator_abc", OperatorWithoutTerminator,
        MACHINEAUTH_VALID, 0, nullptr},
       {"operator of odd size without its zero", "operator_abc", OperatorOddSizeWithoutTerminator,

@@ -30,11 +30,20 @@ TEST(DeviceTextRule, DecodesCopiesOrRefuses) {
       {"decoded control byte keeps text", "311F", 64, 11, "DISKID:311F"},
       {"decoded high byte keeps text", "3180", 64, 11, "DISKID:3180"},
       {"spaces kept, not trimmed", "  S3Z 9 ", 64, 15, "DISKID:  S3Z 9 "},
-      {"decoding stops at a control byte", "3132\x01" "41", 64, 9, "DISKID:12"},
+      {"decoding stops at a control byte",
+       "3132\x01"
+       "41",
+       64, 9, "DISKID:12"},
       {"copy stops at a control byte", "AB-C\x02tail", 64, 11, "DISKID:AB-C"},
       {"copy stops at a high byte", "AB-C\xC3\xA9", 64, 11, "DISKID:AB-C"},
-      {"first byte a control byte", "\x1F" "ABC", 64, 0, nullptr},
-      {"first byte a high byte", "\xE9" "ABC", 64, 0, nullptr},
+      {"first byte a control byte",
+       "\x1F"
+       "ABC",
+       64, 0, nullptr},
+      {"first byte a high byte",
+       "\xE9"
+       "ABC",
+       64, 0, nullptr},
       {"empty text", "", 64, 0, nullptr},
       {"exact room for a copy", "ABCDE", 13, 12, "DISKID:ABCDE"},
       {"copy one byte short", "ABCDE", 12, -1, nullptr},
@@ -79,12 +88,13 @@ TEST(ProcessorText, VendorColonAndHexWithoutLeadingZeros) {
   EXPECT_EQ(-1, AppendProcessorText(out, 14, "GenuineIntel", 0));
 }
 
-std::vector<uint8_t> Descriptor(uint32_t serialOffset, const std::string& serial,
-                                uint32_t length) {
+std::vector<uint8_t> Descriptor(uint32_t serialOffset, const std::string& serial, uint32_t length) {
   std::vector<uint8_t> d(std::max(length, DESCRIPTOR_SERIAL_OFFSET_FIELD + 4), 0);
-  for (uint32_t i = 0; i < 4; ++i) d[DESCRIPTOR_SERIAL_OFFSET_FIELD + i] = serialOffset >> (8 * i) & 0xFF;
+  for (uint32_t i = 0; i < 4; ++i)
+    d[DESCRIPTOR_SERIAL_OFFSET_FIELD + i] = serialOffset >> (8 * i) & 0xFF;
   if (serialOffset < length) {
-    memcpy(d.data() + serialOffset, serial.data(), std::min<size_t>(serial.size(), length - serialOffset));
+    memcpy(d.data() + serialOffset, serial.data(),
+           std::min<size_t>(serial.size(), length - serialOffset));
   }
   return d;
 }
@@ -141,9 +151,15 @@ int32_t FixedPiece(FIXEDPIECES* pieces, int index, char* position, uint32_t room
   memcpy(position, text, length + 1);
   return static_cast<int32_t>(length);
 }
-int32_t Piece0(void* c, char* p, uint32_t r) { return FixedPiece(static_cast<FIXEDPIECES*>(c), 0, p, r); }
-int32_t Piece1(void* c, char* p, uint32_t r) { return FixedPiece(static_cast<FIXEDPIECES*>(c), 1, p, r); }
-int32_t Piece2(void* c, char* p, uint32_t r) { return FixedPiece(static_cast<FIXEDPIECES*>(c), 2, p, r); }
+int32_t Piece0(void* c, char* p, uint32_t r) {
+  return FixedPiece(static_cast<FIXEDPIECES*>(c), 0, p, r);
+}
+int32_t Piece1(void* c, char* p, uint32_t r) {
+  return FixedPiece(static_cast<FIXEDPIECES*>(c), 1, p, r);
+}
+int32_t Piece2(void* c, char* p, uint32_t r) {
+  return FixedPiece(static_cast<FIXEDPIECES*>(c), 2, p, r);
+}
 
 TEST(Assembly, SeparatorReplacesThePrefixLetter) {
   struct CASE {
