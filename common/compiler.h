@@ -24,20 +24,30 @@ inline CPUIDRESULT ExecuteCpuid(uint32_t leaf, uint32_t subleaf) {
 }
 
 #if defined(_WIN32) && defined(__i386__)
-#include <windows.h>
-
 // mingw has no __try for i686, so the guard below registers its own frame on the FS:[0] chain.
 // The frame is four words: previous frame, handler, resume address, frame pointer to restore.
-extern "C" inline __attribute__((used)) EXCEPTION_DISPOSITION __cdecl CompilerGuardHandler(
-    EXCEPTION_RECORD* record, void* frame, CONTEXT* context, void* /*dispatcherContext*/) {
-  if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) {
-    return ExceptionContinueSearch;
-  }
-  const DWORD* registration = static_cast<const DWORD*>(frame);
-  context->Eip = registration[2];
-  context->Ebp = registration[3];
-  context->Esp = reinterpret_cast<DWORD>(frame);
-  return ExceptionContinueExecution;
+// The handler touches three CONTEXT fields and the record flags at their fixed i386 offsets
+// (pinned against windows.h where the guard is used), so this header stays free of windows.h.
+constexpr uint32_t GUARD_RECORD_FLAGS_OFFSET = 4;  // EXCEPTION_RECORD.ExceptionFlags
+constexpr uint32_t GUARD_UNWIND_FLAGS = 0x6;       // EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND
+constexpr uint32_t GUARD_CONTEXT_EBP_OFFSET = 180;
+constexpr uint32_t GUARD_CONTEXT_EIP_OFFSET = 184;
+constexpr uint32_t GUARD_CONTEXT_ESP_OFFSET = 196;
+constexpr int GUARD_CONTINUE_EXECUTION = 0;  // ExceptionContinueExecution
+constexpr int GUARD_CONTINUE_SEARCH = 1;     // ExceptionContinueSearch
+
+extern "C" inline __attribute__((used)) int __cdecl CompilerGuardHandler(
+    void* record, void* frame, void* context, void* /*dispatcherContext*/) {
+  uint32_t flags;
+  __builtin_memcpy(&flags, static_cast<char*>(record) + GUARD_RECORD_FLAGS_OFFSET, 4);
+  if (flags & GUARD_UNWIND_FLAGS) return GUARD_CONTINUE_SEARCH;
+  const uint32_t* registration = static_cast<const uint32_t*>(frame);
+  const uint32_t esp = reinterpret_cast<uint32_t>(frame);
+  char* fields = static_cast<char*>(context);
+  __builtin_memcpy(fields + GUARD_CONTEXT_EIP_OFFSET, &registration[2], 4);
+  __builtin_memcpy(fields + GUARD_CONTEXT_EBP_OFFSET, &registration[3], 4);
+  __builtin_memcpy(fields + GUARD_CONTEXT_ESP_OFFSET, &esp, 4);
+  return GUARD_CONTINUE_EXECUTION;
 }
 
 // Returns 1 after procedure(argument) returned, 0 when any exception was raised inside it.

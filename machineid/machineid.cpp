@@ -1,5 +1,6 @@
 #include "machineid/machineid.h"
 
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,6 +20,14 @@ constexpr DWORD IOCTL_NDIS_QUERY_GLOBAL_STATS_CODE = 0x00170002;
 constexpr DWORD OID_802_3_PERMANENT_ADDRESS_CODE = 0x01010101;
 constexpr uint32_t ADAPTER_ANSWER_SIZE = 8;
 static_assert(IOCTL_STORAGE_QUERY_PROPERTY == 0x002D1400, "storage query code");
+// The exception guard of common/compiler.h edits these fields by offset.
+static_assert(offsetof(EXCEPTION_RECORD, ExceptionFlags) == GUARD_RECORD_FLAGS_OFFSET, "guard");
+static_assert(offsetof(CONTEXT, Ebp) == GUARD_CONTEXT_EBP_OFFSET, "guard");
+static_assert(offsetof(CONTEXT, Eip) == GUARD_CONTEXT_EIP_OFFSET, "guard");
+static_assert(offsetof(CONTEXT, Esp) == GUARD_CONTEXT_ESP_OFFSET, "guard");
+static_assert((EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND) == GUARD_UNWIND_FLAGS, "guard");
+static_assert(ExceptionContinueExecution == GUARD_CONTINUE_EXECUTION, "guard");
+static_assert(ExceptionContinueSearch == GUARD_CONTINUE_SEARCH, "guard");
 
 CPUIDRESULT ExecuteCpuidDevice(void*, uint32_t leaf, uint32_t subleaf) {
   return ExecuteCpuid(leaf, subleaf);
