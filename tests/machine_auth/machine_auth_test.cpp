@@ -177,6 +177,28 @@ TEST_F(MachineAuthTest, VerdictsOfTheRecord) {
   }
 }
 
+// Runs a command line to its end and returns its exit code.
+DWORD RunToEnd(std::wstring commandLine) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return GetLastError();
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+TEST_F(MachineAuthTest, RegistryFileImportsAsAValidRecord) {
+  ASSERT_EQ(0u, RunToEnd(L"reg.exe import machine_auth\\valid_full.reg /reg:64"));
+  EXPECT_EQ(MACHINEAUTH_VALID, CheckMachineAuthorization());
+}
+
 TEST_F(MachineAuthTest, RecordInThe32BitViewIsNotRead) {
   Store(LoadRecord("valid_full"), KEY_WOW64_32KEY);
   EXPECT_EQ(MACHINEAUTH_NONE, CheckMachineAuthorization());
