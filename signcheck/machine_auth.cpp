@@ -36,8 +36,8 @@ class CRegistryKey {
 };
 
 // Reads one value at *position within *room and consumes its bytes; false fails the record
-// (wrong type, no byte left). The query itself
-// failing (absent, larger than the room, any error) leaves *present false and consumes nothing.
+// (wrong type, no byte left). A failing query (absent, larger than the room, any error) leaves
+// *present false and consumes nothing.
 bool ReadValue(HKEY key, const wchar_t* name, DWORD expectedType, uint8_t** position,
                uint32_t* room, bool* present, uint32_t* size) {
   DWORD type = REG_NONE;
