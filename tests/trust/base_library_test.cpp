@@ -1,0 +1,283 @@
+// The base library's answer about a file (direct entry or trust object) and the gate around it,
+// against the base-library double. The binding itself is not part of these tests: a test
+// instance performs the entry protocol on the double and marks itself bound.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/doubles/base_double.h"
+#include "tests/support/test_support.h"
+#include "trust/export_cast.h"
+#include "trust/trust.h"
+
+namespace {
+
+constexpr const wchar_t* kAskedPath = L"C:\\Suite\\vellis\\ostra505.dll";
+typedef int32_t(WINAPI* INITLIBSFN)(INITLIBS_TABLE* table);
+
+// A base-library object that binds itself to a module the test loaded, or to a factory.
+class CTestBaseLibrary : public CTamselBaseExportFuncs {
+ public:
+  void AdoptLibrary(HMODULE module) {
+    m_hModule = module;
+    m_pfnCreateObject = ExportAs<CREATEOBJECTFN>(GetProcAddress(module, "CreateObject"));
+    m_exports.dwCount = INITLIBS_SLOT_COUNT;
+    ExportAs<INITLIBSFN>(GetProcAddress(module, "InitLibs"))(&m_exports);
+    m_bBound = 1;
+  }
+  void AdoptFactory(CREATEOBJECTFN factory) {
+    m_pfnCreateObject = factory;
+    m_bBound = 1;
+  }
+  const INITLIBS_TABLE& Exports() const { return m_exports; }
+  HMODULE Module() const { return m_hModule; }
+};
+
+class BaseLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_double = LoadLibraryW(BinaryPath(L"base_double.dll").c_str());
+    ASSERT_NE(nullptr, m_double);
+    m_configure = ExportAs<BASEDOUBLECONFIGUREFN>(GetProcAddress(m_double, "BaseDoubleConfigure"));
+    m_readLog = ExportAs<BASEDOUBLEREADLOGFN>(GetProcAddress(m_double, "BaseDoubleReadLog"));
+    ASSERT_NE(nullptr, m_configure);
+    ASSERT_NE(nullptr, m_readLog);
+  }
+  void TearDown() override { FreeLibrary(m_double); }
+
+  // Configures the double and binds a fresh instance to it (the instance holds its own
+  // reference to the module and releases it when it ends).
+  std::unique_ptr<CTestBaseLibrary> Bind(const BASEDOUBLECONFIG& config) {
+    m_configure(&config);
+    auto base = std::make_unique<CTestBaseLibrary>();
+    base->AdoptLibrary(LoadLibraryW(BinaryPath(L"base_double.dll").c_str()));
+    return base;
+  }
+  BASEDOUBLELOG Log() {
+    BASEDOUBLELOG log;
+    m_readLog(&log);
+    return log;
+  }
+
+  HMODULE m_double = nullptr;
+  BASEDOUBLECONFIGUREFN m_configure = nullptr;
+  BASEDOUBLEREADLOGFN m_readLog = nullptr;
+};
+
+// A trust object that accepts through property 4.
+BASEDOUBLECONFIG AcceptingObject() {
+  BASEDOUBLECONFIG config = {};
+  config.createsObject = 1;
+  config.openResult = 1;
+  config.properties[4] = {1, 0x2000};
+  return config;
+}
+
+struct EntryCase {
+  const char* name;
+  uint32_t count;
+  bool entry10Set;
+  int32_t entry10Result;
+  int32_t expected;
+  bool entryDecides;
+};
+
+TEST_F(BaseLibraryTest, TheDirectEntryDecidesAloneWhenTheTableHasOne) {
+  const EntryCase cases[] = {
+      {"count 11, its 7 passed back as 7", 11, true, 7, 7, true},
+      {"count 11, its 0 refuses although the object would accept", 11, true, 0, 0, true},
+      {"a count above 0x7FFFFFFF is compared unsigned", 0x80000000u, true, 5, 5, true},
+      {"count 10: the object decides", 10, true, 7, 1, false},
+      {"entry 10 null: the object decides", 11, false, 7, 1, false},
+      {"empty table: the object decides", 0, false, 7, 1, false},
+  };
+  for (const EntryCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    BASEDOUBLECONFIG config = AcceptingObject();
+    config.exportCount = c.count;
+    config.entry10Set = c.entry10Set;
+    config.entry10Result = c.entry10Result;
+    auto base = Bind(config);
+    EXPECT_EQ(c.expected, base->IsFileTrusted(kAskedPath));
+    BASEDOUBLELOG log = Log();
+    EXPECT_EQ(c.entryDecides ? 1u : 0u, log.entry10Calls);
+    EXPECT_EQ(c.entryDecides ? 0u : 1u, log.createObjectCalls);
+    if (c.entryDecides) {
+      EXPECT_EQ(std::wstring(kAskedPath), log.entry10Path);
+      EXPECT_EQ(0, log.entry10Reserved);
+    } else {
+      EXPECT_EQ(1, log.createObjectIdMatched);
+      EXPECT_EQ(1u, log.releases);
+    }
+  }
+}
+
+struct PropertyCase {
+  const char* name;
+  int32_t openResult;
+  BASEDOUBLEPROPERTY property3, property4, property5;
+  int32_t expected;
+  std::vector<uint32_t> asked;
+};
+
+TEST_F(BaseLibraryTest, TheTrustObjectAcceptsOnTheFirstMatchingPropertyAndIsReleasedOnce) {
+  const PropertyCase cases[] = {
+      {"Open fails", 0, {1, 0x300}, {1, 0x2000}, {1, 0x30000}, 0, {}},
+      {"property 4 field 2, other bits set", 1, {}, {1, 0xFFFF2FFFu}, {}, 1, {4}},
+      {"property 4 field 3", 1, {}, {1, 0x3000}, {}, 1, {4}},
+      {"property 4 field 10 asks property 5 next", 1, {}, {1, 0xA000}, {1, 0x30000}, 1, {4, 5}},
+      {"property 4 field 1 does not accept", 1, {}, {1, 0x1000}, {}, 0, {4, 5, 3}},
+      {"a failing property 4 call is not read", 1, {}, {0, 0x2000}, {1, 0x30000}, 1, {4, 5}},
+      {"property 5 field 3, other bits set", 1, {}, {}, {1, 0xFFF3FFFFu}, 1, {4, 5}},
+      {"property 5 field 2 does not accept", 1, {}, {}, {1, 0x20000}, 0, {4, 5, 3}},
+      {"only property 3, field 3 and nothing else", 1, {1, 0x300}, {}, {}, 1, {4, 5, 3}},
+      {"property 3 field 2 does not accept", 1, {1, 0x200}, {}, {}, 0, {4, 5, 3}},
+      {"a failing property 3 call is not read", 1, {0, 0x300}, {}, {}, 0, {4, 5, 3}},
+      {"no property accepts", 1, {1, 0xF0FF}, {1, 0xFFFF0FFFu}, {1, 0xFFF0FFFFu}, 0, {4, 5, 3}},
+  };
+  for (const PropertyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    BASEDOUBLECONFIG config = {};
+    config.exportCount = 11;
+    config.createsObject = 1;
+    config.openResult = c.openResult;
+    config.properties[3] = c.property3;
+    config.properties[4] = c.property4;
+    config.properties[5] = c.property5;
+    auto base = Bind(config);
+    EXPECT_EQ(c.expected, base->IsFileTrusted(kAskedPath));
+    BASEDOUBLELOG log = Log();
+    EXPECT_EQ(1u, log.openCalls);
+    EXPECT_EQ(std::wstring(kAskedPath), log.openPath);
+    EXPECT_EQ(0, log.openReserved);
+    ASSERT_EQ(c.asked.size(), log.propertyCalls);
+    for (size_t i = 0; i < c.asked.size(); ++i) {
+      EXPECT_EQ(c.asked[i], log.propertyOrder[i]);
+    }
+    EXPECT_EQ(0, log.propertyValueNotCleared);
+    EXPECT_EQ(0u, log.otherMethodCalls);
+    EXPECT_EQ(1u, log.releases);
+  }
+}
+
+TEST_F(BaseLibraryTest, WithoutAnObjectNothingIsOpenedOrReleased) {
+  BASEDOUBLECONFIG config = AcceptingObject();
+  config.createsObject = 0;
+  auto base = Bind(config);
+  EXPECT_EQ(0, base->IsFileTrusted(kAskedPath));
+  BASEDOUBLELOG log = Log();
+  EXPECT_EQ(1u, log.createObjectCalls);
+  EXPECT_EQ(0u, log.openCalls);
+  EXPECT_EQ(0u, log.releases);
+}
+
+TEST_F(BaseLibraryTest, AnUnboundInstanceRefusesAndLeavesItsTableAsConstructed) {
+  CTestBaseLibrary base;
+  EXPECT_EQ(0, base.IsBound());
+  EXPECT_EQ(INITLIBS_SLOT_COUNT, base.Exports().dwCount);
+  for (FARPROC entry : base.Exports().pfnEntries) {
+    EXPECT_EQ(nullptr, entry);
+  }
+  EXPECT_EQ(0, base.IsFileTrusted(kAskedPath));
+}
+
+TEST_F(BaseLibraryTest, TheInstanceReleasesItsBoundLibraryExactlyOnce) {
+  const std::wstring path = BinaryPath(L"base_double.dll");
+  {
+    auto base = Bind(AcceptingObject());
+    EXPECT_EQ(256u, Log().initLibsCountIn);
+  }
+  // Only this fixture's own reference is left: one release by the instance, not two.
+  EXPECT_EQ(m_double, GetModuleHandleW(path.c_str()));
+  FreeLibrary(m_double);
+  EXPECT_EQ(nullptr, GetModuleHandleW(path.c_str()));
+  m_double = LoadLibraryW(path.c_str());
+}
+
+// A trust object of this program whose GetProperty throws, counting its releases.
+struct THROWINGOBJECT {
+  void* const* methods;
+};
+int g_throwingReleases = 0;
+ULONG WINAPI ThrowingRelease(void*) { return ++g_throwingReleases, 0; }
+int32_t WINAPI ThrowingOpen(void*, const wchar_t*, int32_t) { return 1; }
+int32_t WINAPI ThrowingGetProperty(void*, uint32_t, uint32_t*) { throw std::runtime_error("answer lost"); }
+void* g_throwingMethods[22] = {};
+THROWINGOBJECT g_throwingObject = {g_throwingMethods};
+
+int32_t WINAPI CreateThrowingObject(const GUID*, void** object) {
+  g_throwingMethods[FILETRUST_SLOT_RELEASE] = reinterpret_cast<void*>(ThrowingRelease);
+  g_throwingMethods[FILETRUST_SLOT_OPEN] = reinterpret_cast<void*>(ThrowingOpen);
+  g_throwingMethods[FILETRUST_SLOT_GETPROPERTY] = reinterpret_cast<void*>(ThrowingGetProperty);
+  *object = &g_throwingObject;
+  return 0;
+}
+
+TEST(TrustObject, IsReleasedOnceWhenAnExceptionPassesThrough) {
+  CTestBaseLibrary base;
+  base.AdoptFactory(CreateThrowingObject);
+  g_throwingReleases = 0;
+  EXPECT_THROW(base.IsFileTrusted(kAskedPath), std::runtime_error);
+  EXPECT_EQ(1, g_throwingReleases);
+}
+
+// ---------------------------------------------------------------- the gate
+
+uint32_t g_driverAnswer = 0;
+HANDLE WINAPI DriverOpen(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+  return reinterpret_cast<HANDLE>(0x5150);
+}
+BOOL WINAPI DriverControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID out, DWORD, LPDWORD, LPOVERLAPPED) {
+  *static_cast<uint32_t*>(out) = g_driverAnswer;
+  return TRUE;
+}
+BOOL WINAPI DriverClose(HANDLE) { return TRUE; }
+const SELFPROTECTIONDEVICE kDriver = {DriverOpen, DriverControl, DriverClose};
+
+TEST_F(BaseLibraryTest, GateTakesTheDriversWordWithoutAskingTheBaseLibrary) {
+  for (uint32_t answer : {1u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(answer);
+    g_driverAnswer = answer;
+    BASEDOUBLECONFIG config = AcceptingObject();
+    config.exportCount = 11;
+    config.entry10Set = 1;
+    config.entry10Result = 0;
+    auto base = Bind(config);
+    // The file need not exist: the gate never looks at it when the driver vouches.
+    EXPECT_EQ(1, IsRepairLibraryTrustedBy(*base, kDriver, L"Z:\\nowhere\\ostra505.dll"));
+    BASEDOUBLELOG log = Log();
+    EXPECT_EQ(0u, log.entry10Calls);
+    EXPECT_EQ(0u, log.createObjectCalls);
+  }
+}
+
+TEST_F(BaseLibraryTest, GateWithoutTheDriverPassesTheBaseLibrarysVerdictOn) {
+  g_driverAnswer = 0;
+  BASEDOUBLECONFIG config = AcceptingObject();
+  config.exportCount = 11;
+  config.entry10Set = 1;
+  config.entry10Result = 7;
+  auto base = Bind(config);
+  EXPECT_EQ(7, IsRepairLibraryTrustedBy(*base, kDriver, kAskedPath));
+  EXPECT_EQ(std::wstring(kAskedPath), Log().entry10Path);
+}
+
+TEST(Gate, RefusesWhileTheBaseLibraryIsNotBound) {
+  g_driverAnswer = 0;
+  CTamselBaseExportFuncs base;
+  EXPECT_EQ(0, IsRepairLibraryTrustedBy(base, kDriver, kAskedPath));
+  EXPECT_EQ(0, IsRepairLibraryTrustedBy(base, PlatformSelfProtectionDevice(), kAskedPath));
+}
+
+TEST(Gate, AnExceptionFromTheTrustObjectRefusesAndReleasesTheObjectOnce) {
+  g_driverAnswer = 0;
+  CTestBaseLibrary base;
+  base.AdoptFactory(CreateThrowingObject);
+  g_throwingReleases = 0;
+  EXPECT_EQ(0, IsRepairLibraryTrustedBy(base, kDriver, kAskedPath));
+  EXPECT_EQ(1, g_throwingReleases);
+}
+
+}  // namespace
