@@ -26,10 +26,17 @@ struct RSAKEY1024 {
 static_assert(sizeof(RSAKEY4096) == 1026, "RSAKEY4096 layout");
 static_assert(sizeof(RSAKEY1024) == 258, "RSAKEY1024 layout");
 
-// input is exactly 512 bytes. *outputLength: capacity in, data length out on success.
+// Checks in this order: lengths (1030), then the modulus and the input (1025), then the block;
+// within the block a data length over the capacity (1030) wins over a short FF run (1025).
+// Key records that break the record invariant are refused rather than read past: a bit count
+// above the field gives 1030, a modulus longer than its bit count 1025.
+
+// input is exactly 512 bytes; a key with bits <= 4088 gives 1030 before any arithmetic.
+// *outputLength: capacity in, data length out on success.
 // On a nonzero result output and *outputLength are to be ignored.
 uint32_t RsaPublicDecrypt4096(const RSAKEY4096* key, const uint8_t* input, uint8_t* output,
                               uint32_t* outputLength);
-// A signature shorter than the modulus is taken with leading zero bytes.
+// inputLength above the modulus length gives 1030; a signature shorter than the modulus is taken
+// with leading zero bytes. Keys shorter than 1024 bits are taken (blocks of (bits + 7) / 8 bytes).
 uint32_t RsaPublicDecrypt1024(const RSAKEY1024* key, const uint8_t* input, uint32_t inputLength,
                               uint8_t* output, uint32_t* outputLength);

@@ -1,4 +1,5 @@
-// SHA-256 (FIPS 180-2). No heap, no windows.h.
+// SHA-256 (FIPS 180-2). No heap, no windows.h. The block function is the processor's SHA
+// extensions when cpuid reports them, else portable code (signcheck/sha256_dispatch.h).
 #pragma once
 
 #include <stdint.h>
