@@ -1,15 +1,8 @@
 #include "launcher/launcher.h"
 #include "trust/trust.h"
 
-namespace {
-
-// The file verifier is not part of the build yet; until it is, no library passes the check.
-int RefuseEveryFile(const wchar_t*, VERIFYINFO*, int32_t*) { return 0; }
-
-}  // namespace
-
 const TRUSTPLATFORM& PlatformTrust() {
-  static const TRUSTPLATFORM platform = {&PlatformSelfProtectionDevice(), RefuseEveryFile,
+  static const TRUSTPLATFORM platform = {&PlatformSelfProtectionDevice(), VerifyFileSignature,
                                          GetSuiteDirectory};
   return platform;
 }
