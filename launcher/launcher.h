@@ -34,7 +34,9 @@ typedef int32_t (*REPAIRGATEFN)(const wchar_t* repairLibraryPath);
 // schedules the own executable for deletion at restart unless it runs from a "\vellis\"
 // folder, resolves the repair library to one full path, asks gate about that path, loads it
 // (through a temporary copy "<n>.dll" when the direct load fails), calls "do505"(10050, 1)
-// and removes a temporary copy one second later. The library is never unloaded.
+// and removes a temporary copy one second later. The library is never unloaded. From before
+// the gate is asked until it is loaded or copied, the library is held open so that readers
+// get in but nobody can write, rename or delete it; a library that cannot be held is not run.
 // Always returns 0.
 int RunRepairLaunch(REPAIRGATEFN gate);
 

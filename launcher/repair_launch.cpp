@@ -3,6 +3,7 @@
 
 #include <stdlib.h>
 
+#include "launcher/held_file.h"
 #include "launcher/launcher.h"
 #include "trust/export_cast.h"
 
@@ -13,8 +14,10 @@ constexpr DWORD SUITE_VALUE_BYTES = LAUNCHER_PATH_CAPACITY * sizeof(wchar_t);
 constexpr DWORD TEMPORARY_PATH_SLOTS = LAUNCHER_PATH_CAPACITY + 1;
 
 // Loads the library through a copy "<n>.dll" in the temporary folder. temporaryPath receives
-// the copy's path as soon as it is known. Returns the module, or null.
-HMODULE LoadThroughTemporaryCopy(const wchar_t* repairLibraryPath, wchar_t* temporaryPath) {
+// the copy's path as soon as it is known. The original stays held until it is copied, and the
+// copy is held from then on until it is loaded. Returns the module, or null.
+HMODULE LoadThroughTemporaryCopy(const wchar_t* repairLibraryPath, CHeldFile& heldOriginal,
+                                 wchar_t* temporaryPath) {
   LARGE_INTEGER counter = {};
   QueryPerformanceCounter(&counter);
   srand(counter.LowPart);
@@ -27,10 +30,13 @@ HMODULE LoadThroughTemporaryCopy(const wchar_t* repairLibraryPath, wchar_t* temp
   PathRemoveFileSpecW(temporaryPath);
   PathAppendW(temporaryPath, randomName);
 
-  if (!CopyFileW(repairLibraryPath, temporaryPath, FALSE)) {
+  BOOL copied = CopyFileW(repairLibraryPath, temporaryPath, FALSE);
+  heldOriginal.Release();
+  if (!copied) {
     return nullptr;
   }
-  return LoadLibraryW(temporaryPath);
+  CHeldFile heldCopy(temporaryPath);
+  return heldCopy.IsHeld() ? LoadLibraryW(temporaryPath) : nullptr;
 }
 
 }  // namespace
@@ -63,14 +69,21 @@ int RunRepairLaunch(REPAIRGATEFN gate) {
   if (resolved == 0 || resolved >= LAUNCHER_PATH_CAPACITY) {
     return 0;
   }
-  if (!PathFileExistsW(repairLibraryPath) || gate(repairLibraryPath) == 0) {
+  if (!PathFileExistsW(repairLibraryPath)) {
+    return 0;
+  }
+  // The file the gate judges is the file that runs: held from before the question until it
+  // is loaded or copied.
+  CHeldFile held(repairLibraryPath);
+  if (!held.IsHeld() || gate(repairLibraryPath) == 0) {
     return 0;
   }
 
   HMODULE repairLibrary = LoadLibraryW(repairLibraryPath);
   if (repairLibrary == nullptr) {
-    repairLibrary = LoadThroughTemporaryCopy(repairLibraryPath, temporaryPath);
+    repairLibrary = LoadThroughTemporaryCopy(repairLibraryPath, held, temporaryPath);
   }
+  held.Release();
   if (repairLibrary == nullptr) {
     return 0;
   }

@@ -10,6 +10,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+#include <string>
+
+#include "signcheck/signcheck.h"
+#include "trust/export_cast.h"
+
 // ---------------------------------------------------------------- self-protection driver
 
 constexpr const wchar_t* SELFPROTECTION_DEVICE_NAME = L"\\\\.\\TamselSelfProtection";
@@ -51,6 +57,43 @@ static_assert(sizeof(INITLIBS_TABLE) == 1028, "INITLIBS_TABLE layout");
 // "CreateObject": interface identifier in, object pointer out; the result is not used.
 typedef int32_t(WINAPI* CREATEOBJECTFN)(const GUID* interfaceId, void** object);
 
+// ---------------------------------------------------------------- checks before a load
+
+// The file verifier, VerifyFileSignature in the product.
+typedef int (*VERIFYFILEFN)(const wchar_t* path, VERIFYINFO* info, int32_t* level);
+
+// Everything the binding and the gate reach outside the process through. The product uses
+// PlatformTrust(); tests bring a driver, a verifier or a suite directory of their own.
+struct TRUSTPLATFORM {
+  const SELFPROTECTIONDEVICE* device;
+  VERIFYFILEFN verifyFile;
+  std::wstring (*suiteDirectory)();
+};
+
+// The driver, VerifyFileSignature and GetSuiteDirectory.
+const TRUSTPLATFORM& PlatformTrust();
+
+// The name lookup of an already loaded module works with this many characters.
+constexpr DWORD MODULE_NAME_CAPACITY = 520;
+constexpr DWORD LIBRARY_PATH_CAPACITY = MAX_PATH;
+constexpr int32_t SIGKIND_UNKNOWN = -1;
+
+// Asks the verifier about the file with a zeroed VERIFYINFO whose 8192-byte work buffer lives
+// in this call's frame. Returns 1 with *kind set when the verdict is TRUST_EXPIRED or
+// TRUST_VALID, else 0 with *kind left at SIGKIND_UNKNOWN.
+int CheckLibrarySignature(const wchar_t* path, int32_t* kind, VERIFYFILEFN verifyFile);
+
+// A module handle for the library at path, or null when it may not or cannot be loaded:
+// - a module already loaded under path is loaded again by its full file name, unchecked;
+// - otherwise path is made a full path once, and that one file is loaded when the driver
+//   vouches, or else when it is held open (see CHeldFile) from before its signature check
+//   through the load and the check accepts a signature other than the signature resource.
+HMODULE LoadVerifiedLibrary(const wchar_t* path, const TRUSTPLATFORM& platform);
+
+// ---------------------------------------------------------------- suite libraries
+
+typedef int32_t(WINAPI* INITLIBSFN)(INITLIBS_TABLE* table);
+
 // Binds one suite library into the process (once, after its signature check) and keeps its
 // entry table. Each library class derives from the template instantiated with itself; the
 // template holds all state, and the destructor releases a bound library exactly once.
@@ -71,17 +114,76 @@ class CTamselPublicDLLHelper {
   CTamselPublicDLLHelper(const CTamselPublicDLLHelper&) = delete;
   CTamselPublicDLLHelper& operator=(const CTamselPublicDLLHelper&) = delete;
 
+  // Binds the library at path on the first call and returns the outcome (1 bound, 0 not);
+  // every later call returns that first outcome without touching path or the library. The
+  // whole attempt, signature check and "InitLibs" included, runs under the object's lock.
+  LONG EnsureBound(const wchar_t* path, const TRUSTPLATFORM& platform) {
+    if (m_bTried.load(std::memory_order_acquire) != 0) {
+      return m_bBound;
+    }
+    CLock lock(m_cs);
+    if (m_bTried.load(std::memory_order_relaxed) == 0) {
+      m_bBound = BindLibrary(path, platform);
+      // Released after m_bBound, so an unlocked reader that sees m_bTried sees the outcome.
+      m_bTried.store(1, std::memory_order_release);
+    }
+    return m_bBound;
+  }
+
   // Nonzero once a binding attempt has bound the library.
-  LONG IsBound() const { return m_bBound; }
+  LONG IsBound() const { return m_bTried.load(std::memory_order_acquire) != 0 ? m_bBound : 0; }
 
  protected:
+  // Loads through LoadVerifiedLibrary and performs the entry protocol: bound when "InitLibs"
+  // returns 0, or, without "InitLibs", when "CreateObject" exists. A library that fails the
+  // protocol is released at once.
+  LONG BindLibrary(const wchar_t* path, const TRUSTPLATFORM& platform) {
+    HMODULE module = LoadVerifiedLibrary(path, platform);
+    if (module == nullptr) {
+      return 0;
+    }
+    FARPROC initLibs = GetProcAddress(module, "InitLibs");
+    m_pfnCreateObject = ExportAs<CREATEOBJECTFN>(GetProcAddress(module, "CreateObject"));
+    bool bound = false;
+    if (initLibs != nullptr) {
+      m_exports.dwCount = INITLIBS_SLOT_COUNT;
+      bound = ExportAs<INITLIBSFN>(initLibs)(&m_exports) == 0;
+    } else {
+      bound = m_pfnCreateObject != nullptr;
+    }
+    if (!bound) {
+      // Nothing may point into the released module.
+      FreeLibrary(module);
+      m_hModule = nullptr;
+      m_pfnCreateObject = nullptr;
+      return 0;
+    }
+    m_hModule = module;
+    return 1;
+  }
+
   HMODULE m_hModule;                  // null until bound
   CREATEOBJECTFN m_pfnCreateObject;   // meaningful only while m_hModule is set
   INITLIBS_TABLE m_exports;
   CRITICAL_SECTION m_cs;              // serialises the one binding attempt
-  LONG m_bTried;
-  LONG m_bBound;
+  std::atomic<LONG> m_bTried;         // set for good once an attempt has finished
+  LONG m_bBound;                      // its outcome; written before m_bTried is published
+
+ private:
+  class CLock {
+   public:
+    explicit CLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
+    ~CLock() { LeaveCriticalSection(&m_cs); }
+    CLock(const CLock&) = delete;
+    CLock& operator=(const CLock&) = delete;
+
+   private:
+    CRITICAL_SECTION& m_cs;
+  };
 };
+
+static_assert(sizeof(std::atomic<LONG>) == sizeof(LONG) && std::atomic<LONG>::is_always_lock_free,
+              "the tried flag keeps the size of a plain 32-bit flag");
 
 // The trust object's interface identifier and the positions of the methods used, counted from
 // 0 in its method table. Every method is stdcall and takes the object first.
@@ -114,11 +216,14 @@ extern CTamselBaseExportFuncs g_baseExportFuncs;
 
 // ---------------------------------------------------------------- the gate
 
+constexpr const wchar_t* BASE_LIBRARY_NAME = L"TamselBase.dll";
+
 // Decides whether the repair library at path (a full path) may be loaded: 1 when the driver
-// vouches (nothing else is touched), else the base library's verdict when it is bound, else 0.
-// No exception leaves the gate; one that escapes the base library's answer counts as 0.
-int32_t IsRepairLibraryTrustedBy(CTamselBaseExportFuncs& base, const SELFPROTECTIONDEVICE& device,
+// vouches (nothing else is touched); else binds base to "TamselBase.dll" in the suite directory
+// (once per process) and returns its verdict about path; 0 when it cannot be bound.
+// No exception leaves the gate; one that escapes the base library counts as 0.
+int32_t IsRepairLibraryTrustedBy(CTamselBaseExportFuncs& base, const TRUSTPLATFORM& platform,
                                  const wchar_t* path);
 
-// The gate of the process: the platform device and g_baseExportFuncs.
+// The gate of the process: PlatformTrust() and g_baseExportFuncs.
 int32_t IsRepairLibraryTrusted(const wchar_t* path);

@@ -6,6 +6,8 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <string>
+
 #include "tests/doubles/base_double.h"
 
 namespace {
@@ -37,14 +39,15 @@ void CopyPath(wchar_t* destination, const wchar_t* path) {
   destination[BASE_DOUBLE_PATH_CHARS - 1] = L'\0';
 }
 
-int32_t WINAPI DirectTrust(const wchar_t* path, int32_t reserved) {
+// Unused in the variants without "InitLibs" or "CreateObject".
+[[maybe_unused]] int32_t WINAPI DirectTrust(const wchar_t* path, int32_t reserved) {
   ++g_log.entry10Calls;
   g_log.entry10Reserved = reserved;
   CopyPath(g_log.entry10Path, path);
   return g_config.entry10Result;
 }
 
-int32_t WINAPI OtherEntry() { return 0; }
+[[maybe_unused]] int32_t WINAPI OtherEntry() { return 0; }
 
 ULONG WINAPI OtherMethod(void*) {
   ++g_log.otherMethodCalls;
@@ -75,6 +78,53 @@ int32_t WINAPI GetProperty(void*, uint32_t number, uint32_t* value) {
   return g_config.properties[number].result;
 }
 
+uint32_t Number(const std::wstring& text) {
+  return static_cast<uint32_t>(wcstoul(text.c_str(), nullptr, 0));
+}
+
+// Applies one "name=value" setting of the configuration variable.
+void ApplySetting(const std::wstring& setting) {
+  size_t equals = setting.find(L'=');
+  if (equals == std::wstring::npos) {
+    return;
+  }
+  std::wstring name = setting.substr(0, equals);
+  std::wstring value = setting.substr(equals + 1);
+  if (name == L"count") {
+    g_config.exportCount = Number(value);
+  } else if (name == L"entry10") {
+    g_config.entry10Set = 1;
+    g_config.entry10Result = static_cast<int32_t>(Number(value));
+  } else if (name == L"object") {
+    g_config.createsObject = static_cast<int32_t>(Number(value));
+  } else if (name == L"open") {
+    g_config.openResult = static_cast<int32_t>(Number(value));
+  } else if (name == L"initlibs") {
+    g_config.initLibsResult = static_cast<int32_t>(Number(value));
+  } else if (name.size() == 2 && name[0] == L'p' && value.find(L':') != std::wstring::npos) {
+    uint32_t number = static_cast<uint32_t>(name[1] - L'0');
+    if (number < BASE_DOUBLE_PROPERTY_SLOTS) {
+      g_config.properties[number].result = static_cast<int32_t>(Number(value.substr(0, value.find(L':'))));
+      g_config.properties[number].value = Number(value.substr(value.find(L':') + 1));
+    }
+  }
+}
+
+void ConfigureFromEnvironment() {
+  wchar_t text[1024] = {};
+  DWORD length = GetEnvironmentVariableW(BASE_DOUBLE_CONFIG_VARIABLE, text, 1024);
+  if (length == 0 || length >= 1024) {
+    return;
+  }
+  std::wstring settings(text);
+  for (size_t at = 0; at < settings.size();) {
+    size_t blank = settings.find(L' ', at);
+    size_t end = blank == std::wstring::npos ? settings.size() : blank;
+    ApplySetting(settings.substr(at, end - at));
+    at = end + 1;
+  }
+}
+
 template <typename TFunction>
 void* AsSlot(TFunction function) {
   return reinterpret_cast<void*>(function);
@@ -93,12 +143,20 @@ struct METHODTABLE {
 };
 
 const METHODTABLE g_methods;
-TRUSTOBJECT g_object = {g_methods.slots};
+[[maybe_unused]] TRUSTOBJECT g_object = {g_methods.slots};
 
 }  // namespace
 
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    ConfigureFromEnvironment();
+  }
+  return TRUE;
+}
+
 extern "C" {
 
+#if !defined(BASE_DOUBLE_WITHOUT_INITLIBS)
 __declspec(dllexport) int32_t WINAPI InitLibs(ENTRYTABLE* table) {
   ++g_log.initLibsCalls;
   g_log.initLibsCountIn = table->count;
@@ -107,9 +165,11 @@ __declspec(dllexport) int32_t WINAPI InitLibs(ENTRYTABLE* table) {
   }
   table->entries[DIRECT_ENTRY] = g_config.entry10Set ? AsSlot(DirectTrust) : nullptr;
   table->count = g_config.exportCount;
-  return 0;
+  return g_config.initLibsResult;
 }
+#endif
 
+#if !defined(BASE_DOUBLE_WITHOUT_CREATEOBJECT)
 __declspec(dllexport) int32_t WINAPI CreateObject(const GUID* id, void** object) {
   ++g_log.createObjectCalls;
   g_log.createObjectIdMatched = memcmp(id, &kTrustObjectId, sizeof(GUID)) == 0;
@@ -119,6 +179,7 @@ __declspec(dllexport) int32_t WINAPI CreateObject(const GUID* id, void** object)
   }
   return 1;
 }
+#endif
 
 __declspec(dllexport) void WINAPI BaseDoubleConfigure(const BASEDOUBLECONFIG* config) {
   g_config = *config;

@@ -1,6 +1,8 @@
 // The base-library double: "InitLibs" fills an entry table whose count and entry 10 the test
 // chooses, and "CreateObject" hands out one trust object whose answers the test chooses and
 // whose calls (releases included) it can read back. All calls are stdcall, names undecorated.
+// A double loaded by the program under test (the launcher, the binding) takes its answers from
+// the environment variable below when it is loaded. Variants lack "InitLibs" or both entries.
 #pragma once
 
 #include <stdint.h>
@@ -21,7 +23,13 @@ struct BASEDOUBLECONFIG {
   int32_t createsObject;  // nonzero: CreateObject hands out the trust object
   int32_t openResult;
   BASEDOUBLEPROPERTY properties[BASE_DOUBLE_PROPERTY_SLOTS];
+  int32_t initLibsResult;  // what InitLibs returns
 };
+
+// Blank-separated settings read at load: "count=<n>", "entry10=<answer>" (sets entry 10),
+// "object=1", "open=<result>", "initlibs=<result>", "p<number>=<result>:<value>"; numbers in C
+// notation. Unset fields are 0.
+constexpr const wchar_t* BASE_DOUBLE_CONFIG_VARIABLE = L"OSTRA505_DOUBLE_BASE_CONFIG";
 
 struct BASEDOUBLELOG {
   uint32_t initLibsCalls;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/doubles/base_double.h"
 #include "tests/doubles/repair_double.h"
 #include "tests/support/test_support.h"
 
@@ -104,9 +105,127 @@ TEST(Ostra505, EndsWithZeroAndSchedulesItsDeletionOnlyOutsideTheMonitorFolder) {
     } else {
       EXPECT_TRUE(added.empty());
     }
-    // Under Wine there is no self-protection driver and the base library is not bound, so
+    // Under Wine there is no self-protection driver and these trees hold no base library, so
     // the gate refuses and the repair library never runs.
     EXPECT_FALSE(FileExists(log));
+  }
+  RegCloseKey(sessionManager);
+}
+
+// The lines "<first> <second> <module>" that the repair double wrote, as modules after
+// checking the arguments of each.
+std::vector<std::wstring> Do505Modules(const std::wstring& log) {
+  std::vector<std::wstring> modules;
+  std::string text = ReadFileBytes(log);
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    std::string line = text.substr(at, end - at);
+    at = end == std::string::npos ? text.size() : end + 1;
+    const std::string arguments = "10050 1 ";
+    EXPECT_EQ(arguments, line.substr(0, arguments.size()));
+    std::string module = line.substr(std::min(line.size(), arguments.size()));
+    int chars = MultiByteToWideChar(CP_UTF8, 0, module.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, module.c_str(), -1, &wide[0], chars);
+    modules.push_back(wide.c_str());
+  }
+  return modules;
+}
+
+void SetSuiteValue(const std::wstring& suite) {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, APP_PATHS_KEY, 0, nullptr, 0,
+                                           KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr));
+  RegSetValueExW(key, L"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(suite.c_str()),
+                 static_cast<DWORD>((suite.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+
+enum RanFrom { NOT_CALLED, DIRECTLY, FROM_COPY };
+
+struct TrustCase {
+  const char* name;
+  const wchar_t* baseLibrary;  // in bin\launcher_e2e, placed as Suite\TamselBase.dll
+  const wchar_t* answers;      // the base double's answers
+  const wchar_t* repairDouble;
+  bool valueElsewhere;         // App Paths names another folder holding only vellis\ostra505.dll
+  RanFrom ranFrom;
+};
+
+constexpr const wchar_t* SAYS_YES = L"count=11 entry10=1";
+
+// The whole job: ostra505.exe in Suite\vellis with Kordel.exe one level up binds the signed base
+// library of the suite directory behind its own signature check, asks it about the repair
+// library, and runs that one when the answer is yes.
+TEST(Ostra505, RunsTheRepairLibraryOnlyWhenASignedBaseLibraryTrustsIt) {
+  const TrustCase cases[] = {
+      {"trailing block, entry 10 says yes", L"base_trailing.dll", SAYS_YES, L"repair_double.dll", false, DIRECTLY},
+      {"trailing block, entry 10 says 0", L"base_trailing.dll", L"count=11 entry10=0", L"repair_double.dll", false,
+       NOT_CALLED},
+      {"trust object accepts by property 5", L"base_trailing.dll", L"count=10 object=1 open=1 p5=1:0x30000",
+       L"repair_double.dll", false, DIRECTLY},
+      {"trust object accepts by no property", L"base_trailing.dll",
+       L"count=10 object=1 open=1 p4=1:0x1000 p5=1:0x20000 p3=1:0x200", L"repair_double.dll", false, NOT_CALLED},
+      {"signature resource only, valid", L"base_resource.dll", SAYS_YES, L"repair_double.dll", false, NOT_CALLED},
+      {"certificate-table record, expired", L"base_entry_expired.dll", SAYS_YES, L"repair_double.dll", false,
+       DIRECTLY},
+      {"trailing block does not verify", L"base_trailing_corrupt.dll", SAYS_YES, L"repair_double.dll", false,
+       NOT_CALLED},
+      {"unsigned base library", L"base_unsigned.dll", SAYS_YES, L"repair_double.dll", false, NOT_CALLED},
+      {"InitLibs returns 1", L"base_trailing.dll", L"count=11 entry10=1 initlibs=1", L"repair_double.dll", false,
+       NOT_CALLED},
+      {"the direct load fails: a temporary copy runs", L"base_trailing.dll", SAYS_YES, L"repair_double_refusing.dll",
+       false, FROM_COPY},
+      {"suite found one level up, not where App Paths points", L"base_trailing.dll", SAYS_YES, L"repair_double.dll",
+       true, DIRECTLY},
+  };
+  HKEY sessionManager = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, 0, KEY_READ, &sessionManager));
+  for (const TrustCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    CRegistryValueSnapshot pending(HKEY_LOCAL_MACHINE, SESSION_MANAGER_KEY, PENDING_RENAMES_VALUE, 0);
+    CRegistryValueSnapshot suiteValue(HKEY_LOCAL_MACHINE, APP_PATHS_KEY, L"Path", KEY_WOW64_32KEY);
+    const std::vector<std::wstring> before = PendingDeletions(sessionManager);
+    CScopedTree tree;
+    const std::wstring launcher = tree.Path(L"Suite\\vellis\\ostra505.exe");
+    const std::wstring repairRoot = tree.Path(c.valueElsewhere ? L"Elsewhere" : L"Suite");
+    const std::wstring library = repairRoot + L"\\vellis\\ostra505.dll";
+    const std::wstring log = tree.Path(L"do505.log");
+    tree.Place(L"Suite\\vellis\\ostra505.exe", BinaryPath(L"ostra505.exe"));
+    tree.Place(L"Suite\\Kordel.exe");
+    tree.Place(L"Suite\\TamselBase.dll", BinaryDirectory() + L"\\launcher_e2e\\" + c.baseLibrary);
+    tree.Place(library.substr(tree.Root().size() + 1), BinaryPath(c.repairDouble));
+    SetSuiteValue(repairRoot);
+    SetEnvironmentVariableW(REPAIR_DOUBLE_LOG_VARIABLE, log.c_str());
+    SetEnvironmentVariableW(BASE_DOUBLE_CONFIG_VARIABLE, c.answers);
+
+    EXPECT_EQ(0u, RunProgram(launcher));
+
+    SetEnvironmentVariableW(BASE_DOUBLE_CONFIG_VARIABLE, nullptr);
+    SetEnvironmentVariableW(REPAIR_DOUBLE_LOG_VARIABLE, nullptr);
+    std::vector<std::wstring> added;
+    for (const std::wstring& path : PendingDeletions(sessionManager)) {
+      if (std::none_of(before.begin(), before.end(), [&](const std::wstring& p) { return SamePath(p, path); })) {
+        added.push_back(path);
+      }
+    }
+    std::vector<std::wstring> modules = Do505Modules(log);
+    if (c.ranFrom == NOT_CALLED) {
+      EXPECT_TRUE(modules.empty());
+      EXPECT_TRUE(added.empty());
+    } else {
+      ASSERT_EQ(1u, modules.size());
+      if (c.ranFrom == DIRECTLY) {
+        EXPECT_TRUE(SamePath(library, modules[0]));
+        EXPECT_TRUE(added.empty());
+      } else {
+        // The copy could not be deleted while loaded; its deletion at restart was scheduled.
+        ASSERT_EQ(1u, added.size());
+        EXPECT_TRUE(SamePath(added[0], modules[0]));
+        EXPECT_FALSE(SamePath(library, modules[0]));
+        DeleteFileW(added[0].c_str());
+      }
+    }
   }
   RegCloseKey(sessionManager);
 }

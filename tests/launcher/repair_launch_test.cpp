@@ -253,4 +253,103 @@ TEST(RepairLaunch, ACopyThatCannotBeMadeStopsTheLaunch) {
   EXPECT_TRUE(SamePath(BinaryPath(L"launcher_tests.exe"), pending[0]));
 }
 
+// What a gate that tries to change the library it judges gets: last errors of the attempts
+// (ERROR_SUCCESS when one succeeded), and whether reading and copying it still worked.
+struct CHANGEATTEMPTS {
+  DWORD write, rename, remove;
+  bool read, copied;
+};
+CHANGEATTEMPTS g_attempts;
+std::wstring g_gateCopy;
+
+DWORD LastErrorOf(BOOL succeeded) { return succeeded ? ERROR_SUCCESS : GetLastError(); }
+
+int32_t ChangingGate(const wchar_t* path) {
+  g_gateAsked.push_back(path);
+  HANDLE writer = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  g_attempts.write = LastErrorOf(writer != INVALID_HANDLE_VALUE);
+  if (writer != INVALID_HANDLE_VALUE) {
+    CloseHandle(writer);
+  }
+  std::wstring moved = std::wstring(path) + L".moved";
+  g_attempts.rename = LastErrorOf(MoveFileExW(path, moved.c_str(), 0));
+  if (g_attempts.rename == ERROR_SUCCESS) {
+    MoveFileExW(moved.c_str(), path, 0);
+  }
+  g_attempts.remove = LastErrorOf(DeleteFileW(path));
+  // The way a base library's verifier reads it.
+  HANDLE reader = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  g_attempts.read = reader != INVALID_HANDLE_VALUE;
+  if (reader != INVALID_HANDLE_VALUE) {
+    CloseHandle(reader);
+  }
+  g_attempts.copied = CopyFileW(path, g_gateCopy.c_str(), FALSE) != 0;
+  return 1;
+}
+
+TEST(RepairLaunch, TheJudgedLibraryCannotChangeBeforeItRunsButCanBeReadAndCopied) {
+  const struct {
+    const char* name;
+    const wchar_t* repairDouble;
+    RanFrom ranFrom;
+  } cases[] = {
+      {"direct load", L"repair_double.dll", DIRECTLY},
+      {"through the temporary copy", L"repair_double_refusing.dll", FROM_COPY},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CLaunchWorld world;
+    world.Tree().Place(L"suite\\vellis\\ostra505.dll", BinaryPath(c.repairDouble));
+    const std::wstring library = world.Tree().Path(L"suite\\vellis\\ostra505.dll");
+    world.SetSuiteValue(world.Tree().Path(L"suite"));
+    world.WillUnload({library});
+    g_gateCopy = world.Tree().Path(L"judged copy.dll");
+    g_attempts = CHANGEATTEMPTS{};
+
+    RunRepairLaunch(ChangingGate);
+
+    ASSERT_EQ(1u, g_gateAsked.size());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_attempts.write);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_attempts.rename);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_attempts.remove);
+    EXPECT_TRUE(g_attempts.read);
+    EXPECT_TRUE(g_attempts.copied);
+    std::vector<std::wstring> copies;
+    for (const std::wstring& path : world.NewPendingDeletions()) {
+      if (IsTemporaryCopyName(path)) {
+        copies.push_back(path);
+      }
+    }
+    world.WillUnload(copies);
+    std::vector<std::wstring> calls = world.Do505Calls();
+    ASSERT_EQ(1u, calls.size());
+    if (c.ranFrom == DIRECTLY) {
+      EXPECT_EQ(library, calls[0]);
+    } else {
+      ASSERT_EQ(1u, copies.size());
+      EXPECT_TRUE(SamePath(copies[0], calls[0]));
+    }
+    if (c.ranFrom == FROM_COPY) {
+      // Held only until copied: the original, never loaded, may be replaced again afterwards.
+      EXPECT_TRUE(MoveFileExW(library.c_str(), (library + L".old").c_str(), 0));
+    }
+  }
+}
+
+TEST(RepairLaunch, ALibraryOpenForWritingIsNotJudgedOrRun) {
+  CLaunchWorld world;
+  world.Tree().Place(L"suite\\vellis\\ostra505.dll", BinaryPath(L"repair_double.dll"));
+  const std::wstring library = world.Tree().Path(L"suite\\vellis\\ostra505.dll");
+  world.SetSuiteValue(world.Tree().Path(L"suite"));
+  world.WillUnload({library});
+  HANDLE writer = CreateFileW(library.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+  RunRepairLaunch(RecordingGate);
+  CloseHandle(writer);
+  EXPECT_TRUE(g_gateAsked.empty());
+  EXPECT_TRUE(world.Do505Calls().empty());
+}
+
 }  // namespace

@@ -1,6 +1,6 @@
-// The base library's answer about a file (direct entry or trust object) and the gate around it,
-// against the base-library double. The binding itself is not part of these tests: a test
-// instance performs the entry protocol on the double and marks itself bound.
+// The base library's answer about a file (direct entry or trust object) and the gate around an
+// instance that is already bound, against the base-library double. The binding itself is
+// tested apart: here a test instance performs the entry protocol and marks itself bound.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -15,7 +15,6 @@
 namespace {
 
 constexpr const wchar_t* kAskedPath = L"C:\\Suite\\vellis\\ostra505.dll";
-typedef int32_t(WINAPI* INITLIBSFN)(INITLIBS_TABLE* table);
 
 // A base-library object that binds itself to a module the test loaded, or to a factory.
 class CTestBaseLibrary : public CTamselBaseExportFuncs {
@@ -25,11 +24,15 @@ class CTestBaseLibrary : public CTamselBaseExportFuncs {
     m_pfnCreateObject = ExportAs<CREATEOBJECTFN>(GetProcAddress(module, "CreateObject"));
     m_exports.dwCount = INITLIBS_SLOT_COUNT;
     ExportAs<INITLIBSFN>(GetProcAddress(module, "InitLibs"))(&m_exports);
-    m_bBound = 1;
+    MarkBound();
   }
   void AdoptFactory(CREATEOBJECTFN factory) {
     m_pfnCreateObject = factory;
+    MarkBound();
+  }
+  void MarkBound() {
     m_bBound = 1;
+    m_bTried.store(1);
   }
   const INITLIBS_TABLE& Exports() const { return m_exports; }
   HMODULE Module() const { return m_hModule; }
@@ -236,47 +239,72 @@ BOOL WINAPI DriverControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID out, DWORD, LPDWO
 BOOL WINAPI DriverClose(HANDLE) { return TRUE; }
 const SELFPROTECTIONDEVICE kDriver = {DriverOpen, DriverControl, DriverClose};
 
+// The base library lies nowhere; the gate may only ask for the directory.
+int g_verifierCalls = 0;
+int g_suiteDirectoryCalls = 0;
+int CountingVerifier(const wchar_t*, VERIFYINFO*, int32_t*) { return ++g_verifierCalls, 0; }
+std::wstring NowhereSuite() { return ++g_suiteDirectoryCalls, L"Z:\\nowhere"; }
+const TRUSTPLATFORM kPlatform = {&kDriver, CountingVerifier, NowhereSuite};
+
+void ResetGateCounters(uint32_t driverAnswer) {
+  g_driverAnswer = driverAnswer;
+  g_verifierCalls = 0;
+  g_suiteDirectoryCalls = 0;
+}
+
 TEST_F(BaseLibraryTest, GateTakesTheDriversWordWithoutAskingTheBaseLibrary) {
   for (uint32_t answer : {1u, 0xFFFFFFFFu}) {
     SCOPED_TRACE(answer);
-    g_driverAnswer = answer;
+    ResetGateCounters(answer);
     BASEDOUBLECONFIG config = AcceptingObject();
     config.exportCount = 11;
     config.entry10Set = 1;
     config.entry10Result = 0;
     auto base = Bind(config);
     // The file need not exist: the gate never looks at it when the driver vouches.
-    EXPECT_EQ(1, IsRepairLibraryTrustedBy(*base, kDriver, L"Z:\\nowhere\\ostra505.dll"));
+    EXPECT_EQ(1, IsRepairLibraryTrustedBy(*base, kPlatform, L"Z:\\nowhere\\ostra505.dll"));
     BASEDOUBLELOG log = Log();
     EXPECT_EQ(0u, log.entry10Calls);
     EXPECT_EQ(0u, log.createObjectCalls);
+    EXPECT_EQ(0, g_suiteDirectoryCalls);
+    EXPECT_EQ(0, g_verifierCalls);
   }
 }
 
-TEST_F(BaseLibraryTest, GateWithoutTheDriverPassesTheBaseLibrarysVerdictOn) {
-  g_driverAnswer = 0;
+TEST_F(BaseLibraryTest, GateWithoutTheDriverPassesTheBoundBaseLibrarysVerdictOn) {
+  ResetGateCounters(0);
   BASEDOUBLECONFIG config = AcceptingObject();
   config.exportCount = 11;
   config.entry10Set = 1;
   config.entry10Result = 7;
   auto base = Bind(config);
-  EXPECT_EQ(7, IsRepairLibraryTrustedBy(*base, kDriver, kAskedPath));
+  EXPECT_EQ(7, IsRepairLibraryTrustedBy(*base, kPlatform, kAskedPath));
+  EXPECT_EQ(7, IsRepairLibraryTrustedBy(*base, kPlatform, kAskedPath));
   EXPECT_EQ(std::wstring(kAskedPath), Log().entry10Path);
+  // The path is recomputed on every call, but a bound library is not checked again.
+  EXPECT_EQ(2, g_suiteDirectoryCalls);
+  EXPECT_EQ(0, g_verifierCalls);
 }
 
-TEST(Gate, RefusesWhileTheBaseLibraryIsNotBound) {
-  g_driverAnswer = 0;
-  CTamselBaseExportFuncs base;
-  EXPECT_EQ(0, IsRepairLibraryTrustedBy(base, kDriver, kAskedPath));
-  EXPECT_EQ(0, IsRepairLibraryTrustedBy(base, PlatformSelfProtectionDevice(), kAskedPath));
+TEST(Gate, RefusesWhenTheBaseLibraryCannotBeBoundAndDoesNotTryAgain) {
+  const TRUSTPLATFORM withWinesDevice = {&PlatformSelfProtectionDevice(), CountingVerifier, NowhereSuite};
+  for (const TRUSTPLATFORM* platform : {&kPlatform, &withWinesDevice}) {
+    ResetGateCounters(0);
+    CTamselBaseExportFuncs base;
+    EXPECT_EQ(0, IsRepairLibraryTrustedBy(base, *platform, kAskedPath));
+    EXPECT_EQ(0, IsRepairLibraryTrustedBy(base, *platform, kAskedPath));
+    EXPECT_EQ(0, base.IsBound());
+    // A missing file cannot be held open, so it is not even checked.
+    EXPECT_EQ(0, g_verifierCalls);
+  }
 }
 
 TEST(Gate, AnExceptionFromTheTrustObjectRefusesAndReleasesTheObjectOnce) {
-  g_driverAnswer = 0;
+  ResetGateCounters(0);
   CTestBaseLibrary base;
   base.AdoptFactory(CreateThrowingObject);
   g_throwingReleases = 0;
-  EXPECT_EQ(0, IsRepairLibraryTrustedBy(base, kDriver, kAskedPath));
+  EXPECT_EQ(0, IsRepairLibraryTrustedBy(base, kPlatform, kAskedPath));
   EXPECT_EQ(1, g_throwingReleases);
 }
 
