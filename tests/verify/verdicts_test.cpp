@@ -24,6 +24,8 @@ const VERDICTCASE VERDICTS[] = {
      SIGKIND_TRAILING, SIGSTATUS_FOUND},
     {"trailing block whose DigestInfo names SHA-256", "trailing_sha256.exe", NO_AUTH,
      TRUST_INVALID, SIGKIND_TRAILING, SIGSTATUS_FOUND},
+    {"trailing block with the standard SHA-1 DigestInfo header", "trailing_sha1.exe", NO_AUTH,
+     TRUST_INVALID, SIGKIND_TRAILING, SIGSTATUS_FOUND},
     {"bad trailing block hides a valid entry", "trailing_bad_entry_good.dll", NO_AUTH,
      TRUST_INVALID, SIGKIND_TRAILING, SIGSTATUS_FOUND},
     {"valid trailing block hides a bad entry", "trailing_good_entry_bad.dll", NO_AUTH, TRUST_VALID,
