@@ -9,29 +9,6 @@
 
 namespace {
 
-// A file in the temporary folder that is not a PE image; deleted at the end.
-class CTextFile {
- public:
-  CTextFile() {
-    wchar_t directory[MAX_PATH];
-    GetTempPathW(MAX_PATH, directory);
-    wchar_t name[MAX_PATH];
-    GetTempFileNameW(directory, L"vfy", 0, name);
-    m_path = name;
-    HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    const char text[] = "MZ is all there is of a header here.";
-    DWORD written = 0;
-    WriteFile(file, text, sizeof text - 1, &written, nullptr);
-    CloseHandle(file);
-  }
-  ~CTextFile() { DeleteFileW(m_path.c_str()); }
-  const std::wstring& path() const { return m_path; }
-
- private:
-  std::wstring m_path;
-};
-
 TEST_F(VerifyTest, MissingFileIsReportedAsCreateFileFailure) {
   VERIFICATION v;
   CReportWatch reports;
@@ -51,7 +28,8 @@ TEST_F(VerifyTest, MissingFileIsReportedAsCreateFileFailure) {
 }
 
 TEST_F(VerifyTest, FailuresLeaveTheLevelAndNameTheStatus) {
-  CTextFile notAnImage;
+  const char text[] = "MZ is all there is of a header here.";
+  const CTempFile notAnImage(std::vector<uint8_t>(text, text + sizeof text - 1));
   const struct {
     const char* name;
     std::wstring path;
@@ -85,3 +63,20 @@ TEST_F(VerifyTest, FailuresLeaveTheLevelAndNameTheStatus) {
 }
 
 }  // namespace
+
+// The file ends where the entry's padding should begin. The buffer was large enough, so this is
+// a read failure (status 1), not a request for a larger buffer that could never succeed.
+TEST_F(VerifyTest, MissingPaddingIsAReadFailureNotABufferTooSmall) {
+  std::vector<uint8_t> bytes = ReadFixture("entry_pad5.dll");
+  const OWNENTRY entry = FirstOwnEntry("entry_pad5.dll");
+  bytes.resize(bytes.size() - (entry.paddedLength - entry.length));
+  const CTempFile truncated(bytes);
+  VERIFICATION v;
+  CReportWatch reports;
+  EXPECT_EQ(0, v.Run(truncated.path()));
+  EXPECT_EQ(LEVEL_MARKER, v.level);
+  EXPECT_EQ(SIGSTATUS_NONE, v.info.sign.status);
+  EXPECT_EQ(0u, v.info.entryLength);
+  EXPECT_EQ(KIND_MARKER, v.info.sign.kind);
+  EXPECT_EQ(1, reports.count());
+}

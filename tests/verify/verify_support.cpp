@@ -79,6 +79,30 @@ std::vector<uint8_t> ReadFixture(const std::string& name) {
                               std::istreambuf_iterator<char>());
 }
 
+CTempFile::CTempFile(const std::vector<uint8_t>& bytes) {
+  wchar_t directory[MAX_PATH];
+  wchar_t name[MAX_PATH];
+  if (GetTempPathW(MAX_PATH, directory) == 0 || !GetTempFileNameW(directory, L"vfy", 0, name)) {
+    ADD_FAILURE() << "no temporary file name";
+    return;
+  }
+  m_path = name;
+  HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "cannot write a temporary file";
+    return;
+  }
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  EXPECT_EQ(bytes.size(), written);
+  CloseHandle(file);
+}
+
+CTempFile::~CTempFile() {
+  if (!m_path.empty()) DeleteFileW(m_path.c_str());
+}
+
 OWNENTRY FirstOwnEntry(const std::string& name) {
   const std::vector<uint8_t> bytes = ReadFixture(name);
   const uint32_t directory = Le32(bytes, 0x3C) + CERT_DIRECTORY_PE32;

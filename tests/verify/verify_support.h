@@ -19,6 +19,19 @@ constexpr int32_t KIND_MARKER = 0x6B6B;
 std::wstring FixturePath(const std::string& name);
 std::vector<uint8_t> ReadFixture(const std::string& name);
 
+// Bytes written to a file in the temporary folder, deleted at the end.
+class CTempFile {
+ public:
+  explicit CTempFile(const std::vector<uint8_t>& bytes);
+  ~CTempFile();
+  CTempFile(const CTempFile&) = delete;
+  CTempFile& operator=(const CTempFile&) = delete;
+  const std::wstring& path() const { return m_path; }
+
+ private:
+  std::wstring m_path;
+};
+
 // The first own certificate entry of a fixture: its dwLength and its length with padding.
 struct OWNENTRY {
   uint32_t length;
