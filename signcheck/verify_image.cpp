@@ -31,7 +31,9 @@ EntryOutcome CheckFirstOwnEntry(IMAGEOBJ* image, uint32_t index, uint8_t* buffer
                                 SIGNINFO* sign, int32_t* verdict) {
   uint32_t length = bufferSize;
   if (!ReadCertEntry(image, index, buffer, &length)) {
-    if (length != 0 && info != nullptr) {
+    // Only a length beyond the buffer asks for a larger one; a padding read that failed also
+    // hands back the entry's length, and a retry with that buffer could never succeed.
+    if (length > bufferSize && info != nullptr) {
       info->sign.status = SIGSTATUS_BUFFER_TOO_SMALL;
       info->entryLength = length;
     }

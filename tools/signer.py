@@ -57,6 +57,7 @@ DEFAULT_TIME = 1767225600    # 2026-01-01 00:00:00 UTC
 # DigestInfo header as the verifier expects it before the SHA-256 digest.
 DIGEST_INFO_PREFIX = bytes.fromhex("302d300906052b0e03021a05000420")
 ATTRIBUTE_FILLER = 12        # an attribute type the verifier ignores
+MAX_ATTRIBUTE_VALUE = 0xFFFF - 4  # the attribute length field is 16 bits, header included
 
 
 class SignerError(Exception):
@@ -280,6 +281,18 @@ def load_key(args, default_name, bits):
     return key
 
 
+def signed_payload(args, digest, default_prefix=b""):
+    """What the signature carries: the prefix and the digest, unless a defect option changes
+    the prefix or cuts or zero-extends the whole to a given length."""
+    prefix = default_prefix if args.signed_prefix is None else bytes.fromhex(args.signed_prefix)
+    payload = prefix + digest
+    if args.signed_length is not None:
+        if args.signed_length < 0:
+            raise SignerError("--signed-length is not negative")
+        payload = payload[:args.signed_length].ljust(args.signed_length, b"\0")
+    return payload
+
+
 def write_digest(args, digest, extra=""):
     if args.digest_out:
         Path(args.digest_out).write_text(digest.hex() + extra + "\n", encoding="ascii")
@@ -338,6 +351,10 @@ def command_entry(args):
     image = Image(Path(args.input).read_bytes())
     key = load_key(args, "BoundEntryKey" if args.record_type == 1 else "EntryKey", 1024)
     attributes = build_attributes(args)
+    if args.filler:
+        if args.filler > MAX_ATTRIBUTE_VALUE:
+            raise SignerError("--filler is at most %d bytes" % MAX_ATTRIBUTE_VALUE)
+        attributes += attribute(ATTRIBUTE_FILLER, bytes(args.filler))
     element_length = 4 + key.size
     start = table_at_end(image)
     start = start[0] + start[1]
@@ -353,7 +370,7 @@ def command_entry(args):
     entry_offset = append_entry(image, entry, args.padding_byte)
     image.data.extend(bytes((i * 11 + 7) & 0xFF for i in range(args.tail)))
     digest = entry_digest(image, attributes)
-    signature = rsa_sign(key, digest)
+    signature = rsa_sign(key, signed_payload(args, digest))
     if args.corrupt_signature:
         signature = bytes([signature[0] ^ 0x01]) + signature[1:]
     image.data[entry_offset + 12:entry_offset + 12 + key.size] = signature
@@ -385,7 +402,7 @@ def command_trailing(args):
     if offset and size:
         image.set_cert_table(offset + TRAILING_BLOCK_SIZE, size)
     digest = trailing_digest(image, block_offset)
-    signature = rsa_sign(key, DIGEST_INFO_PREFIX + digest)
+    signature = rsa_sign(key, signed_payload(args, digest, DIGEST_INFO_PREFIX))
     if args.corrupt_signature:
         signature = bytes([signature[0] ^ 0x01]) + signature[1:]
     start = block_offset + TRAILING_SIGNATURE_OFFSET
@@ -438,6 +455,14 @@ def main(argv=None):
         sub.add_argument("output", help="file to write (may be the input)")
         return sub
 
+    def with_payload(sub, default_prefix):
+        sub.add_argument("--signed-prefix", metavar="HEX",
+                         help="defect: sign these bytes before the digest (default: %s)"
+                         % default_prefix)
+        sub.add_argument("--signed-length", type=int, metavar="N",
+                         help="defect: cut the signed prefix and digest to N bytes, or extend "
+                         "them with zero bytes to N")
+
     def with_key(sub, default_key):
         sub.add_argument("--key", help="PEM private key (default: tests/keys/%s)" % default_key)
         sub.add_argument("--digest-out", metavar="FILE",
@@ -454,6 +479,7 @@ def main(argv=None):
     sub.add_argument("--name", help="file name stored in the block (default: output name)")
     sub.add_argument("--bad-magic", action="store_true", help="defect: wrong start magic")
     sub.add_argument("--bad-end-magic", action="store_true", help="defect: wrong end magic")
+    with_payload(sub, "the SHA-1-named DigestInfo header")
     sub.set_defaults(run=command_trailing)
 
     sub = with_io("entry", "add an own certificate entry (type 0xF000; MD5, RSA-1024)")
@@ -475,6 +501,9 @@ def main(argv=None):
                      help="append N bytes of overlay after the certificate table")
     sub.add_argument("--wrong-checksum", action="store_true",
                      help="defect: header CheckSum one above the right value")
+    sub.add_argument("--filler", type=int, default=0, metavar="N",
+                     help="add an ignored attribute of N zero bytes (e.g. a long entry)")
+    with_payload(sub, "none")
     sub.set_defaults(run=command_entry)
 
     sub = with_io("resource", "sign into the 128-byte RCDATA 729 placeholder (MD5, RSA-1024)")
