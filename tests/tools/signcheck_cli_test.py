@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs signcheck.exe under Wine the way a person would and checks what it prints and answers.
 
-    signcheck_cli_test.py {verify,info,machineid,usage} --tool EXE --wine-run SCRIPT --signer PY
+    signcheck_cli_test.py {verify,info,machineid,usage,authorization} --tool EXE --wine-run SCRIPT
+                          --signer PY [--authorize PY --authorization-key PEM]
 
 Runs in the build's bin directory, so file names are given relative to it. Each command starts
 the tool once per form (--json and plain); every file goes into the same process. Expected
@@ -14,6 +15,7 @@ import importlib.util
 import json
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 # Exit codes of the tool.
@@ -22,6 +24,7 @@ EXIT_SOME_FAILED = 1
 EXIT_USAGE = 2
 HUMAN_LINE_LIMIT = 200  # "short lines": a verdict or an error record fits one terminal line
 WORK_BUFFER_SIZE = 8192
+AUTHORIZATION_KEY = r"HKLM\SOFTWARE\TamselMachineSignature"
 
 TRUST_NONE, TRUST_INVALID, TRUST_EXPIRED, TRUST_VALID = range(4)
 LEVEL_NAMES = {TRUST_NONE: "none", TRUST_INVALID: "invalid", TRUST_EXPIRED: "expired",
@@ -102,9 +105,9 @@ class Checker:
     def equal(self, actual, expected, what):
         self.expect(actual == expected, f"{what}: {actual!r}, expected {expected!r}")
 
-    def run(self, *arguments):
-        """One tool process: (exit code, stdout lines, stderr)."""
-        done = subprocess.run([self.args.wine_run, self.args.tool, *arguments],
+    def run(self, *arguments, program=None):
+        """One tool process (or another program under Wine): (exit code, stdout lines, stderr)."""
+        done = subprocess.run([self.args.wine_run, program or self.args.tool, *arguments],
                               capture_output=True, timeout=600)
         return done.returncode, done.stdout.decode("utf-8").splitlines(), \
             done.stderr.decode("utf-8", "replace")
@@ -260,13 +263,53 @@ class Checker:
             self.expect(error.startswith("usage: signcheck"),
                         f"signcheck {' '.join(arguments)}: no usage text: {error!r}")
 
+    # --- machine authorization, installed as the README says -----------------------------
+
+    def check_authorization(self):
+        """A machine-bound record verifies once this machine's authorization is imported into
+        the 64-bit view, and no longer after it is deleted. The key is real, so it must not
+        exist beforehand, and it is deleted again on every path."""
+        registry = (AUTHORIZATION_KEY, "/reg:64")
+        code, _, _ = self.run("query", *registry, program="reg")
+        if code == 0:
+            self.failures.append(f"{AUTHORIZATION_KEY} exists already; not touching it")
+            return
+        code, lines, _ = self.run("machineid", "--json")
+        digest = json.loads(lines[0])["machineIdMd5"] if code == 0 and lines else None
+        if digest is None:
+            self.failures.append("authorization: no machine identifier")
+            return
+        bound = C + "bound.dll"
+        with tempfile.TemporaryDirectory() as directory:
+            record = str(Path(directory) / "machine.reg")
+            subprocess.run([sys.executable, self.args.authorize, "--key",
+                            self.args.authorization_key, "--digest", digest, "--operator", "Ops",
+                            "--issue-date", "2026-01-01", "--output", record], check=True)
+            try:
+                code, _, error = self.run("import", record, "/reg:64", program="reg")
+                self.equal(code, 0, f"reg import: {error.strip()}")
+                code, lines, _ = self.run("verify", bound, "--json")
+                o = json.loads(lines[0]) if lines else {}
+                self.equal((code, o.get("level"), o.get("kind"), o.get("status")),
+                           (EXIT_ALL_VERDICTS, TRUST_VALID, KIND_RECORD1, STATUS_FOUND),
+                           f"{bound} with the authorization")
+            finally:
+                code, _, error = self.run("delete", *registry, "/f", program="reg")
+                self.equal(code, 0, f"reg delete: {error.strip()}")
+        code, lines, _ = self.run("verify", bound, "--json")
+        o = json.loads(lines[0]) if lines else {}
+        self.equal(o.get("level"), TRUST_NONE, f"{bound} after the authorization is deleted")
+
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("command", choices=("verify", "info", "machineid", "usage"))
+    parser.add_argument("command",
+                        choices=("verify", "info", "machineid", "usage", "authorization"))
     parser.add_argument("--tool", required=True)
     parser.add_argument("--wine-run", required=True)
     parser.add_argument("--signer", required=True)
+    parser.add_argument("--authorize", help="tools/authorize.py (authorization only)")
+    parser.add_argument("--authorization-key", help="its private key (authorization only)")
     args = parser.parse_args()
     checker = Checker(args)
     getattr(checker, "check_" + args.command)()
