@@ -70,6 +70,8 @@ VERDICTS = [
 FAILURES = [
     (MISSING, "CreateFile()失败"),
     (NOT_AN_IMAGE, "文件缺失"),
+    # Read after the retry, but too long for the digest walk.
+    (C + "huge_entry.dll", "跳过块的长度超过缓冲区大小"),
 ]
 # Attributes the signer wrote (tests/signcheck/CMakeLists.txt and ours).
 ATTRIBUTES = {
@@ -224,12 +226,24 @@ class Checker:
         self.equal(wrong.get("checksum"), (wrong.get("computedChecksum", 0) + 1) & 0xFFFFFFFF,
                    "wrong_checksum.dll: header checksum against the computed one")
 
-        files = [S + "entry.dll", MISSING]
+        # The image opens, but its checksum walk fails: no number may stand for it.
+        huge = C + "huge_entry.dll"
+        code, lines, _ = self.run("info", huge, "--json")
+        self.equal(code, EXIT_ALL_VERDICTS, "info on an image whose walk fails: exit code")
+        o = (self.json_lines(lines, INFO_KEYS, "info --json") or [{}])[0]
+        self.equal(o.get("computedChecksum"), None, f"{huge}: computedChecksum")
+        self.expect("跳过块的长度超过缓冲区大小" in (o.get("error") or ""),
+                    f"{huge}: error {o.get('error')!r}")
+
+        files = [S + "entry.dll", huge, MISSING]
         code, lines, _ = self.run("info", *files)
         self.equal(code, EXIT_SOME_FAILED, "info with a missing file: exit code")
         self.human_lines(lines, len(files), "info")
-        self.expect(len(lines) == 2 and "0x%08X" % self.expected_info(files[0])["checksum"]
-                    in lines[0], f"info: {lines[:1]!r} does not show the checksum")
+        checksum = self.expected_info(files[0])["checksum"]
+        self.expect(len(lines) == 3 and "checksum 0x%08X (computed 0x%08X)" % (checksum, checksum)
+                    in lines[0], f"info: {lines[:1]!r} does not show both checksums")
+        self.expect(len(lines) == 3 and "(not computed)" in lines[1],
+                    f"info: {lines[1:2]!r} shows a checksum that was not computed")
 
     # --- machineid ------------------------------------------------------------------------
 
