@@ -11,7 +11,7 @@ values come from the signer (an independent implementation) or from Python's has
 
 import argparse
 import hashlib
-import importlib.util
+import importlib
 import json
 import subprocess
 import sys
@@ -96,9 +96,8 @@ class Checker:
     def __init__(self, args):
         self.args = args
         self.failures = []
-        spec = importlib.util.spec_from_file_location("signer", args.signer)
-        self.signer = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(self.signer)
+        sys.path.insert(0, str(Path(args.signer).resolve().parent))
+        self.signer = importlib.import_module(Path(args.signer).stem)
 
     def expect(self, condition, what):
         if not condition:
