@@ -103,7 +103,7 @@ def _digest(text: str) -> bytes:
 
 
 def main(argv=None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0].replace("\n", " "))
     parser.add_argument("--key", required=True, help="authorization private key (PEM)")
     target = parser.add_mutually_exclusive_group(required=True)
     target.add_argument("--digest", type=_digest, help="MD5 of the machine identifier, in hex")

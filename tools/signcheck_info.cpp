@@ -119,13 +119,17 @@ int RunInfo(int fileCount, wchar_t** files, bool json) {
     } else if (!facts.opened) {
       PrintLine(ToUtf8(files[i]) + ": not readable as an image: " + facts.error);
     } else {
+      // A walk that failed has no checksum to show; 0 would read as a computed value.
+      char computed[32] = "not computed";
+      if (facts.checksumComputed) {
+        snprintf(computed, sizeof computed, "computed 0x%08X", unsigned(facts.computedChecksum));
+      }
       char text[256];
       snprintf(text, sizeof text,
-               ": %s%s, checksum 0x%08X (computed 0x%08X), %u certificate entries, "
+               ": %s%s, checksum 0x%08X (%s), %u certificate entries, "
                "trailing block %s, signature resource %s",
                info.isPE32Plus ? "PE32+" : "PE32", info.isNative ? " native" : "",
-               unsigned(info.checksum), unsigned(facts.computedChecksum),
-               unsigned(facts.certCount),
+               unsigned(info.checksum), computed, unsigned(facts.certCount),
                facts.hasTrailingBlock ? "yes" : "no", info.resourceRootOffset ? "yes" : "no");
       PrintLine(ToUtf8(files[i]) + text);
     }

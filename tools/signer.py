@@ -419,7 +419,10 @@ def command_resource(args):
         raise SignerError("no 128-byte RCDATA 729 resource to sign into")
     root, data_offset = found
     digest = resource_digest(image, root)
-    image.data[data_offset:data_offset + SIGNATURE_RESOURCE_SIZE] = rsa_sign(key, digest)
+    signature = rsa_sign(key, digest)
+    if args.corrupt_signature:
+        signature = bytes([signature[0] ^ 0x01]) + signature[1:]
+    image.data[data_offset:data_offset + SIGNATURE_RESOURCE_SIZE] = signature
     Path(args.output).write_bytes(image.data)
     write_digest(args, digest)
 

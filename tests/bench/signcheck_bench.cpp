@@ -1,14 +1,21 @@
-// Speed of the signature primitives, timed inside the process. Prints one JSON object:
-//   signcheck_bench.exe FILE
-// FILE is read in 32 KiB chunks, as the digest walks read an image. MBps counts 10^6 bytes.
+// Speed of the signature primitives and of the image digest walks, timed inside the process.
+// Prints one JSON object:
+//   signcheck_bench.exe FILE [SMALL_FILE]
+// FILE is read in 32 KiB chunks, as the digest walks read an image. For the walk figures FILE is
+// a PE image with a trailing block at its end (run_bench.sh makes one), so that every walk
+// covers the whole file; SMALL_FILE, a small image of the same kind, shows that the peak memory
+// of a walk does not grow with the file. MBps counts 10^6 bytes.
 #include <windows.h>
 
+#include <psapi.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <chrono>
 #include <vector>
 
+#include "signcheck/image.h"
 #include "signcheck/keys.h"
 #include "signcheck/md5.h"
 #include "signcheck/rsa.h"
@@ -134,6 +141,76 @@ double MeasureRsa1024(const wchar_t*) {
   });
 }
 
+// One opened image for the walks; the object is released and the handle closed on every path.
+class OpenedImage {
+ public:
+  explicit OpenedImage(const wchar_t* path) : file_(path), image_(nullptr) {
+    if (file_.get() != INVALID_HANDLE_VALUE) image_ = OpenImage(file_.get());
+  }
+  ~OpenedImage() { free(image_); }
+  OpenedImage(const OpenedImage&) = delete;
+  OpenedImage& operator=(const OpenedImage&) = delete;
+  IMAGEOBJ* get() const { return image_; }
+  uint64_t Size() const {
+    LARGE_INTEGER size;
+    return GetFileSizeEx(file_.get(), &size) ? uint64_t(size.QuadPart) : 0;
+  }
+
+ private:
+  FileHandle file_;
+  IMAGEOBJ* image_;
+};
+
+// MB/s of one walk over the whole file: the covered bytes are the file's size in each case.
+template <typename WALK>
+double WalkThroughput(const wchar_t* path, WALK walk) {
+  OpenedImage image(path);
+  if (image.get() == nullptr) return NO_FIGURE;
+  Stopwatch watch;
+  if (!walk(image.get(), image.Size())) return NO_FIGURE;
+  return double(image.Size()) / 1e6 / watch.Seconds();
+}
+
+// The trailing block must end the file, so that its walk covers all of it.
+int WalkTrailingBlock(IMAGEOBJ* image, uint64_t fileSize) {
+  uint8_t block[TRAILING_BLOCK_SIZE];
+  int found = 0;
+  uint8_t digest[SHA256_DIGEST_SIZE];
+  return LocateTrailingBlock(image, block, &found) && found &&
+         image->info.trailingBlockEnd == fileSize && TrailingBlockDigest(image, digest);
+}
+
+// The own-entry MD5 with the image checksum in the same pass, over an empty attribute list.
+int WalkCertEntry(IMAGEOBJ* image, uint64_t) {
+  uint8_t digest[MD5_DIGEST_SIZE];
+  int checksumMatches = 0;
+  return CertEntryDigest(image, nullptr, 0, digest, &checksumMatches);
+}
+
+// The resource walk ends at the resource root; putting the root at the file's end makes the
+// same walk cover the whole file.
+int WalkResource(IMAGEOBJ* image, uint64_t fileSize) {
+  uint8_t digest[MD5_DIGEST_SIZE];
+  image->info.resourceRootOffset = uint32_t(fileSize);
+  return fileSize <= UINT32_MAX && ResourceDigest(image, digest);
+}
+
+double MeasureSha256Walk(const wchar_t* path) { return WalkThroughput(path, WalkTrailingBlock); }
+double MeasureMd5Walk(const wchar_t* path) { return WalkThroughput(path, WalkCertEntry); }
+double MeasureResourceWalk(const wchar_t* path) { return WalkThroughput(path, WalkResource); }
+
+// The process's peak working set in KiB after the three walks over one file.
+double PeakWorkingSetAfterWalks(const wchar_t* path) {
+  if (MeasureSha256Walk(path) == NO_FIGURE || MeasureMd5Walk(path) == NO_FIGURE ||
+      MeasureResourceWalk(path) == NO_FIGURE) {
+    return NO_FIGURE;
+  }
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return NO_FIGURE;
+  return double(counters.PeakWorkingSetSize) / 1024;
+}
+
 struct MEASUREMENT {
   const char* key;
   double (*measure)(const wchar_t* path);
@@ -144,6 +221,9 @@ const MEASUREMENT MEASUREMENTS[] = {
     {"sha256MBps", MeasureSha256},
     {"sha256PortableMBps", MeasureSha256Portable},
     {"md5MBps", MeasureMd5},
+    {"sha256WalkMBps", MeasureSha256Walk},
+    {"md5WalkMBps", MeasureMd5Walk},
+    {"resourceWalkMBps", MeasureResourceWalk},
     {"rsa4096Us", MeasureRsa4096},
     {"rsa1024Us", MeasureRsa1024},
 };
@@ -151,16 +231,29 @@ const MEASUREMENT MEASUREMENTS[] = {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: signcheck_bench.exe FILE\n");
+  if (argc != 2 && argc != 3) {
+    fprintf(stderr, "usage: signcheck_bench.exe FILE [SMALL_FILE]\n");
     return 2;
   }
   bool failed = false;
   printf("{\"sha256Hardware\": %s", Sha256HardwareAvailable() ? "true" : "false");
+  // The peak only grows: the small file goes first, before anything else has run.
+  if (argc == 3) {
+    const wchar_t* files[] = {argv[2], argv[1]};
+    const char* keys[] = {"walkPeakWorkingSetSmallKiB", "walkPeakWorkingSetKiB"};
+    for (int i = 0; i < 2; ++i) {
+      double figure = PeakWorkingSetAfterWalks(files[i]);
+      if (figure == NO_FIGURE) {
+        fprintf(stderr, "signcheck_bench: %s failed on %ls\n", keys[i], files[i]);
+        failed = true;
+      }
+      printf(", \"%s\": %.0f", keys[i], figure);
+    }
+  }
   for (const MEASUREMENT& m : MEASUREMENTS) {
     double figure = m.measure(argv[1]);
     if (figure == NO_FIGURE) {
-      fprintf(stderr, "signcheck_bench: %s failed: cannot read %ls\n", m.key, argv[1]);
+      fprintf(stderr, "signcheck_bench: %s failed on %ls\n", m.key, argv[1]);
       failed = true;
     }
     printf(", \"%s\": %.1f", m.key, figure);
