@@ -1,4 +1,5 @@
 #include "trust/export_cast.h"
+#include "trust/library_call.h"
 #include "trust/trust.h"
 
 namespace {
@@ -7,19 +8,31 @@ typedef ULONG(WINAPI* RELEASEFN)(void* object);
 typedef int32_t(WINAPI* OPENFN)(void* object, const wchar_t* path, int32_t reserved);
 typedef int32_t(WINAPI* GETPROPERTYFN)(void* object, uint32_t number, uint32_t* value);
 
-// One reference to a trust object, released exactly once when the holder leaves scope.
+// One reference to a trust object, released exactly once when the holder leaves scope. Every
+// method call is contained: a method that raises counts as failed.
 class CFileTrustObject {
  public:
   explicit CFileTrustObject(void* object) : m_object(object) {}
-  ~CFileTrustObject() { ExportAs<RELEASEFN>(Method(FILETRUST_SLOT_RELEASE))(m_object); }
+  ~CFileTrustObject() {
+    CallIntoLibrary([this] { ExportAs<RELEASEFN>(Method(FILETRUST_SLOT_RELEASE))(m_object); });
+  }
   CFileTrustObject(const CFileTrustObject&) = delete;
   CFileTrustObject& operator=(const CFileTrustObject&) = delete;
 
   bool Open(const wchar_t* path) {
-    return ExportAs<OPENFN>(Method(FILETRUST_SLOT_OPEN))(m_object, path, 0) != 0;
+    int32_t result = 0;
+    return CallIntoLibrary([&] {
+             result = ExportAs<OPENFN>(Method(FILETRUST_SLOT_OPEN))(m_object, path, 0);
+           }) &&
+           result != 0;
   }
   bool GetProperty(uint32_t number, uint32_t* value) {
-    return ExportAs<GETPROPERTYFN>(Method(FILETRUST_SLOT_GETPROPERTY))(m_object, number, value) != 0;
+    int32_t result = 0;
+    return CallIntoLibrary([&] {
+             result = ExportAs<GETPROPERTYFN>(Method(FILETRUST_SLOT_GETPROPERTY))(m_object, number,
+                                                                                   value);
+           }) &&
+           result != 0;
   }
 
  private:
@@ -46,14 +59,17 @@ constexpr PROPERTYTEST kPropertyTests[] = {
 int32_t CTamselBaseExportFuncs::IsFileTrusted(const wchar_t* path) {
   FARPROC direct = m_exports.pfnEntries[BASE_DIRECT_TRUST_ENTRY];
   if (m_bBound && m_exports.dwCount > BASE_DIRECT_TRUST_ENTRY && direct != nullptr) {
-    return ExportAs<DIRECTTRUSTFN>(direct)(path, 0);
+    int32_t verdict = 0;
+    return CallIntoLibrary([&] { verdict = ExportAs<DIRECTTRUSTFN>(direct)(path, 0); }) ? verdict
+                                                                                        : 0;
   }
   if (m_pfnCreateObject == nullptr) {
     return 0;
   }
+  // An object handed out by a CreateObject that then raised is not trusted to be whole.
   void* object = nullptr;
-  m_pfnCreateObject(&IID_IFileTrustInfo, &object);
-  if (object == nullptr) {
+  if (!CallIntoLibrary([&] { m_pfnCreateObject(&IID_IFileTrustInfo, &object); }) ||
+      object == nullptr) {
     return 0;
   }
   CFileTrustObject trust(object);

@@ -15,6 +15,7 @@
 
 #include "signcheck/signcheck.h"
 #include "trust/export_cast.h"
+#include "trust/library_call.h"
 
 // ---------------------------------------------------------------- self-protection driver
 
@@ -147,7 +148,9 @@ class CTamselPublicDLLHelper {
     bool bound = false;
     if (initLibs != nullptr) {
       m_exports.dwCount = INITLIBS_SLOT_COUNT;
-      bound = ExportAs<INITLIBSFN>(initLibs)(&m_exports) == 0;
+      LONG result = 1;
+      bound = CallIntoLibrary([&] { result = ExportAs<INITLIBSFN>(initLibs)(&m_exports); }) &&
+              result == 0;
     } else {
       bound = m_pfnCreateObject != nullptr;
     }

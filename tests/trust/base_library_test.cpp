@@ -30,6 +30,10 @@ class CTestBaseLibrary : public CTamselBaseExportFuncs {
     m_pfnCreateObject = factory;
     MarkBound();
   }
+  void AdoptDirectEntry(FARPROC entry) {
+    m_exports.dwCount = INITLIBS_SLOT_COUNT;
+    m_exports.pfnEntries[BASE_DIRECT_TRUST_ENTRY] = entry;
+  }
   void MarkBound() {
     m_bBound = 1;
     m_bTried.store(1);
@@ -199,31 +203,89 @@ TEST_F(BaseLibraryTest, TheInstanceReleasesItsBoundLibraryExactlyOnce) {
   m_double = LoadLibraryW(path.c_str());
 }
 
-// A trust object of this program whose GetProperty throws, counting its releases.
-struct THROWINGOBJECT {
+// A trust object of this program that fails in a chosen way, counting its releases. A suite
+// library may raise a structured exception whatever compiler built it, or throw when built
+// like this program; neither may leave the base library's answer.
+enum class Failure { None, ThrowInGetProperty, RaiseInOpen, RaiseInGetProperty, FaultInGetProperty,
+                     RaiseInCreateObject, RaiseInRelease, RaiseInDirectEntry };
+Failure g_failure = Failure::None;
+int g_failingReleases = 0;
+constexpr DWORD kForeignException = 0xE06D7363;  // what another compiler's C++ throw raises
+
+void FailIf(Failure where) {
+  if (g_failure != where) return;
+  if (where == Failure::ThrowInGetProperty) throw std::runtime_error("answer lost");
+  if (where == Failure::FaultInGetProperty) *static_cast<volatile int*>(nullptr) = 1;
+  RaiseException(kForeignException, 0, 0, nullptr);
+}
+
+struct FAILINGOBJECT {
   void* const* methods;
 };
-int g_throwingReleases = 0;
-ULONG WINAPI ThrowingRelease(void*) { return ++g_throwingReleases, 0; }
-int32_t WINAPI ThrowingOpen(void*, const wchar_t*, int32_t) { return 1; }
-int32_t WINAPI ThrowingGetProperty(void*, uint32_t, uint32_t*) { throw std::runtime_error("answer lost"); }
-void* g_throwingMethods[22] = {};
-THROWINGOBJECT g_throwingObject = {g_throwingMethods};
+ULONG WINAPI FailingRelease(void*) {
+  ++g_failingReleases;
+  FailIf(Failure::RaiseInRelease);
+  return 0;
+}
+int32_t WINAPI FailingOpen(void*, const wchar_t*, int32_t) {
+  FailIf(Failure::RaiseInOpen);
+  return 1;
+}
+int32_t WINAPI FailingGetProperty(void*, uint32_t, uint32_t* value) {
+  FailIf(Failure::ThrowInGetProperty);
+  FailIf(Failure::RaiseInGetProperty);
+  FailIf(Failure::FaultInGetProperty);
+  *value = 0x3000;  // accepts through property 4
+  return 1;
+}
+void* g_failingMethods[22] = {};
+FAILINGOBJECT g_failingObject = {g_failingMethods};
 
-int32_t WINAPI CreateThrowingObject(const GUID*, void** object) {
-  g_throwingMethods[FILETRUST_SLOT_RELEASE] = reinterpret_cast<void*>(ThrowingRelease);
-  g_throwingMethods[FILETRUST_SLOT_OPEN] = reinterpret_cast<void*>(ThrowingOpen);
-  g_throwingMethods[FILETRUST_SLOT_GETPROPERTY] = reinterpret_cast<void*>(ThrowingGetProperty);
-  *object = &g_throwingObject;
+int32_t WINAPI CreateFailingObject(const GUID*, void** object) {
+  g_failingMethods[FILETRUST_SLOT_RELEASE] = reinterpret_cast<void*>(FailingRelease);
+  g_failingMethods[FILETRUST_SLOT_OPEN] = reinterpret_cast<void*>(FailingOpen);
+  g_failingMethods[FILETRUST_SLOT_GETPROPERTY] = reinterpret_cast<void*>(FailingGetProperty);
+  *object = &g_failingObject;
+  FailIf(Failure::RaiseInCreateObject);
   return 0;
 }
 
-TEST(TrustObject, IsReleasedOnceWhenAnExceptionPassesThrough) {
-  CTestBaseLibrary base;
-  base.AdoptFactory(CreateThrowingObject);
-  g_throwingReleases = 0;
-  EXPECT_THROW(base.IsFileTrusted(kAskedPath), std::runtime_error);
-  EXPECT_EQ(1, g_throwingReleases);
+int32_t WINAPI FailingDirectEntry(const wchar_t*, int32_t) {
+  FailIf(Failure::RaiseInDirectEntry);
+  return 7;
+}
+
+TEST(TrustObject, AFailingCallIntoTheLibraryRefusesAndReleasesTheObjectOnce) {
+  struct CASE {
+    const char* name;
+    Failure failure;
+    bool direct;
+    int32_t expected;
+    int releases;
+  };
+  const CASE cases[] = {
+      {"no failure: property 4 accepts", Failure::None, false, 1, 1},
+      {"C++ throw in GetProperty", Failure::ThrowInGetProperty, false, 0, 1},
+      {"structured exception in Open", Failure::RaiseInOpen, false, 0, 1},
+      {"structured exception in GetProperty", Failure::RaiseInGetProperty, false, 0, 1},
+      {"access violation in GetProperty", Failure::FaultInGetProperty, false, 0, 1},
+      // The object was handed out, but by a call that did not complete: it is not used.
+      {"structured exception in CreateObject", Failure::RaiseInCreateObject, false, 0, 0},
+      {"structured exception in Release", Failure::RaiseInRelease, false, 1, 1},
+      {"no failure: the direct entry's 7", Failure::None, true, 7, 0},
+      {"structured exception in the direct entry", Failure::RaiseInDirectEntry, true, 0, 0},
+  };
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(c.name);
+    CTestBaseLibrary base;
+    base.AdoptFactory(CreateFailingObject);
+    if (c.direct) base.AdoptDirectEntry(reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(FailingDirectEntry)));
+    g_failure = c.failure;
+    g_failingReleases = 0;
+    EXPECT_EQ(c.expected, base.IsFileTrusted(kAskedPath));
+    EXPECT_EQ(c.releases, g_failingReleases);
+  }
+  g_failure = Failure::None;
 }
 
 // ---------------------------------------------------------------- the gate
@@ -302,10 +364,12 @@ TEST(Gate, RefusesWhenTheBaseLibraryCannotBeBoundAndDoesNotTryAgain) {
 TEST(Gate, AnExceptionFromTheTrustObjectRefusesAndReleasesTheObjectOnce) {
   ResetGateCounters(0);
   CTestBaseLibrary base;
-  base.AdoptFactory(CreateThrowingObject);
-  g_throwingReleases = 0;
+  base.AdoptFactory(CreateFailingObject);
+  g_failure = Failure::RaiseInGetProperty;
+  g_failingReleases = 0;
   EXPECT_EQ(0, IsRepairLibraryTrustedBy(base, kPlatform, kAskedPath));
-  EXPECT_EQ(1, g_throwingReleases);
+  EXPECT_EQ(1, g_failingReleases);
+  g_failure = Failure::None;
 }
 
 }  // namespace
