@@ -19,6 +19,9 @@ class CHeldFile {
   // False when the file could not be opened: it is missing, or someone has it open for writing.
   bool IsHeld() const { return m_file != INVALID_HANDLE_VALUE; }
 
+  // True when both files are held and hold the same bytes. Reads both from the start.
+  bool HasSameContentAs(const CHeldFile& other) const;
+
   void Release() {
     if (m_file != INVALID_HANDLE_VALUE) {
       CloseHandle(m_file);

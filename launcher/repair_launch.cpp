@@ -14,8 +14,9 @@ constexpr DWORD SUITE_VALUE_BYTES = LAUNCHER_PATH_CAPACITY * sizeof(wchar_t);
 constexpr DWORD TEMPORARY_PATH_SLOTS = LAUNCHER_PATH_CAPACITY + 1;
 
 // Loads the library through a copy "<n>.dll" in the temporary folder. temporaryPath receives
-// the copy's path as soon as it is known. The original stays held until it is copied, and the
-// copy is held from then on until it is loaded. Returns the module, or null.
+// the copy's path as soon as it is known. The original stays held until the copy is held and
+// shown to hold the same bytes; the copy stays held until it is loaded. Returns the module, or
+// null.
 HMODULE LoadThroughTemporaryCopy(const wchar_t* repairLibraryPath, CHeldFile& heldOriginal,
                                  wchar_t* temporaryPath) {
   LARGE_INTEGER counter = {};
@@ -30,13 +31,16 @@ HMODULE LoadThroughTemporaryCopy(const wchar_t* repairLibraryPath, CHeldFile& he
   PathRemoveFileSpecW(temporaryPath);
   PathAppendW(temporaryPath, randomName);
 
-  BOOL copied = CopyFileW(repairLibraryPath, temporaryPath, FALSE);
-  heldOriginal.Release();
-  if (!copied) {
+  if (!CopyFileW(repairLibraryPath, temporaryPath, FALSE)) {
     return nullptr;
   }
+  // The copy may be rewritten between CopyFileW closing it and the hold, by whoever owns a file
+  // of that name already (CopyFileW keeps its owner). Once held it cannot change, so it runs
+  // only when it still holds the judged bytes, which are held too.
   CHeldFile heldCopy(temporaryPath);
-  return heldCopy.IsHeld() ? LoadLibraryW(temporaryPath) : nullptr;
+  const bool sameAsJudged = heldCopy.HasSameContentAs(heldOriginal);
+  heldOriginal.Release();
+  return sameAsJudged ? LoadLibraryW(temporaryPath) : nullptr;
 }
 
 }  // namespace
