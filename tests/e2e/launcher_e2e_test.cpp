@@ -112,26 +112,6 @@ TEST(Ostra505, EndsWithZeroAndSchedulesItsDeletionOnlyOutsideTheMonitorFolder) {
   RegCloseKey(sessionManager);
 }
 
-// The lines "<first> <second> <module>" that the repair double wrote, as modules after
-// checking the arguments of each.
-std::vector<std::wstring> Do505Modules(const std::wstring& log) {
-  std::vector<std::wstring> modules;
-  std::string text = ReadFileBytes(log);
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find('\n', at);
-    std::string line = text.substr(at, end - at);
-    at = end == std::string::npos ? text.size() : end + 1;
-    const std::string arguments = "10050 1 ";
-    EXPECT_EQ(arguments, line.substr(0, arguments.size()));
-    std::string module = line.substr(std::min(line.size(), arguments.size()));
-    int chars = MultiByteToWideChar(CP_UTF8, 0, module.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, module.c_str(), -1, &wide[0], chars);
-    modules.push_back(wide.c_str());
-  }
-  return modules;
-}
-
 void SetSuiteValue(const std::wstring& suite) {
   HKEY key = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, APP_PATHS_KEY, 0, nullptr, 0,

@@ -107,22 +107,8 @@ class CLaunchWorld {
 
   // The module paths do505 ran from, one per call, after checking each call's arguments.
   std::vector<std::wstring> Do505Calls() {
-    std::vector<std::wstring> modules;
-    std::string text = ReadFileBytes(m_log);
-    for (size_t at = 0; at < text.size();) {
-      size_t end = text.find('\n', at);
-      std::string line = text.substr(at, end - at);
-      at = end == std::string::npos ? text.size() : end + 1;
-      const std::string arguments = "10050 1 ";
-      EXPECT_EQ(arguments, line.substr(0, arguments.size()));
-      std::string module = line.substr(std::min(line.size(), arguments.size()));
-      int chars = MultiByteToWideChar(CP_UTF8, 0, module.c_str(), -1, nullptr, 0);
-      std::wstring wide(static_cast<size_t>(chars), L'\0');
-      MultiByteToWideChar(CP_UTF8, 0, module.c_str(), -1, &wide[0], chars);
-      wide.resize(wcslen(wide.c_str()));
-      modules.push_back(wide);
-      m_loaded.push_back(wide);
-    }
+    std::vector<std::wstring> modules = Do505Modules(m_log);
+    m_loaded.insert(m_loaded.end(), modules.begin(), modules.end());
     return modules;
   }
 

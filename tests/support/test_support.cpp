@@ -2,6 +2,10 @@
 
 #include <shlwapi.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
 namespace {
 
 constexpr const wchar_t* NT_PATH_PREFIX = L"\\??\\";
@@ -168,4 +172,22 @@ std::vector<std::wstring> PendingDeletions(HKEY sessionManager) {
     deletions.push_back(source);
   }
   return deletions;
+}
+
+std::vector<std::wstring> Do505Modules(const std::wstring& log) {
+  std::vector<std::wstring> modules;
+  const std::string text = ReadFileBytes(log);
+  const std::string arguments = "10050 1 ";
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find('\n', at);
+    const std::string line = text.substr(at, end - at);
+    at = end == std::string::npos ? text.size() : end + 1;
+    EXPECT_EQ(arguments, line.substr(0, arguments.size()));
+    const std::string module = line.substr(std::min(line.size(), arguments.size()));
+    const int chars = MultiByteToWideChar(CP_UTF8, 0, module.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, module.c_str(), -1, &wide[0], chars);
+    modules.push_back(wide.c_str());
+  }
+  return modules;
 }

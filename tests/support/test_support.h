@@ -12,6 +12,9 @@ std::wstring BinaryDirectory();
 std::wstring BinaryPath(const wchar_t* name);
 
 std::string ReadFileBytes(const std::wstring& path);  // empty when absent
+// The module paths that the repair double's do505 ran from, one per line "<first> <second>
+// <module>" of its log, after checking that each call had the arguments 10050 and 1.
+std::vector<std::wstring> Do505Modules(const std::wstring& log);
 bool FileExists(const std::wstring& path);
 std::string Utf8(const std::wstring& text);
 

@@ -9,6 +9,7 @@
 
 #include "tests/doubles/base_double.h"
 #include "tests/support/test_support.h"
+#include "tests/trust/fake_driver.h"
 #include "trust/export_cast.h"
 #include "trust/trust.h"
 
@@ -290,16 +291,6 @@ TEST(TrustObject, AFailingCallIntoTheLibraryRefusesAndReleasesTheObjectOnce) {
 
 // ---------------------------------------------------------------- the gate
 
-uint32_t g_driverAnswer = 0;
-HANDLE WINAPI DriverOpen(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
-  return reinterpret_cast<HANDLE>(0x5150);
-}
-BOOL WINAPI DriverControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID out, DWORD, LPDWORD, LPOVERLAPPED) {
-  *static_cast<uint32_t*>(out) = g_driverAnswer;
-  return TRUE;
-}
-BOOL WINAPI DriverClose(HANDLE) { return TRUE; }
-const SELFPROTECTIONDEVICE kDriver = {DriverOpen, DriverControl, DriverClose};
 
 // The base library lies nowhere; the gate may only ask for the directory.
 int g_verifierCalls = 0;

@@ -10,22 +10,13 @@
 
 #include "tests/doubles/base_double.h"
 #include "tests/support/test_support.h"
+#include "tests/trust/fake_driver.h"
 #include "trust/trust.h"
 
 namespace {
 
 // ---------------------------------------------------------------- the test's platform
 
-uint32_t g_driverAnswer = 0;
-HANDLE WINAPI DriverOpen(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
-  return reinterpret_cast<HANDLE>(0x5150);
-}
-BOOL WINAPI DriverControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID out, DWORD, LPDWORD, LPOVERLAPPED) {
-  *static_cast<uint32_t*>(out) = g_driverAnswer;
-  return TRUE;
-}
-BOOL WINAPI DriverClose(HANDLE) { return TRUE; }
-const SELFPROTECTIONDEVICE kDriver = {DriverOpen, DriverControl, DriverClose};
 
 // What the verifier answers, and what it saw.
 struct FAKEVERIFIER {
