@@ -109,8 +109,7 @@ int VerifyImageSignature(void* file, VERIFYINFO* info, int32_t* level) {
   } else {
     owned.ownBuffer = static_cast<uint8_t*>(malloc(SIGNCHECK_WORK_BUFFER_SIZE));
     if (owned.ownBuffer == nullptr) {
-      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-      REPORT_SYS_ERROR(CERTIFICATE_REPORT_SOURCE, L"申请内存失败");
+      REPORT_OUT_OF_MEMORY(CERTIFICATE_REPORT_SOURCE);
       return 0;
     }
     buffer = owned.ownBuffer;
