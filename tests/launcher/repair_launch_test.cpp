@@ -239,38 +239,13 @@ TEST(RepairLaunch, ACopyThatCannotBeMadeStopsTheLaunch) {
   EXPECT_TRUE(SamePath(BinaryPath(L"launcher_tests.exe"), pending[0]));
 }
 
-// What a gate that tries to change the library it judges gets: last errors of the attempts
-// (ERROR_SUCCESS when one succeeded), and whether reading and copying it still worked.
-struct CHANGEATTEMPTS {
-  DWORD write, rename, remove;
-  bool read, copied;
-};
+// What a gate that tries to change the library it judges gets.
 CHANGEATTEMPTS g_attempts;
 std::wstring g_gateCopy;
 
-DWORD LastErrorOf(BOOL succeeded) { return succeeded ? ERROR_SUCCESS : GetLastError(); }
-
 int32_t ChangingGate(const wchar_t* path) {
   g_gateAsked.push_back(path);
-  HANDLE writer = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  g_attempts.write = LastErrorOf(writer != INVALID_HANDLE_VALUE);
-  if (writer != INVALID_HANDLE_VALUE) {
-    CloseHandle(writer);
-  }
-  std::wstring moved = std::wstring(path) + L".moved";
-  g_attempts.rename = LastErrorOf(MoveFileExW(path, moved.c_str(), 0));
-  if (g_attempts.rename == ERROR_SUCCESS) {
-    MoveFileExW(moved.c_str(), path, 0);
-  }
-  g_attempts.remove = LastErrorOf(DeleteFileW(path));
-  // The way a base library's verifier reads it.
-  HANDLE reader = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  g_attempts.read = reader != INVALID_HANDLE_VALUE;
-  if (reader != INVALID_HANDLE_VALUE) {
-    CloseHandle(reader);
-  }
-  g_attempts.copied = CopyFileW(path, g_gateCopy.c_str(), FALSE) != 0;
+  g_attempts = TryToChangeFile(path, g_gateCopy);
   return 1;
 }
 

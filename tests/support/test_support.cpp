@@ -191,3 +191,34 @@ std::vector<std::wstring> Do505Modules(const std::wstring& log) {
   }
   return modules;
 }
+
+namespace {
+
+DWORD LastErrorOf(BOOL succeeded) { return succeeded ? ERROR_SUCCESS : GetLastError(); }
+
+}  // namespace
+
+CHANGEATTEMPTS TryToChangeFile(const std::wstring& path, const std::wstring& copyTarget) {
+  CHANGEATTEMPTS attempts = {};
+  HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  attempts.write = LastErrorOf(writer != INVALID_HANDLE_VALUE);
+  if (writer != INVALID_HANDLE_VALUE) {
+    CloseHandle(writer);
+  }
+  const std::wstring moved = path + L".moved";
+  attempts.rename = LastErrorOf(MoveFileExW(path.c_str(), moved.c_str(), 0));
+  if (attempts.rename == ERROR_SUCCESS) {
+    MoveFileExW(moved.c_str(), path.c_str(), 0);
+  }
+  attempts.remove = LastErrorOf(DeleteFileW(path.c_str()));
+  HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  attempts.read = reader != INVALID_HANDLE_VALUE;
+  if (reader != INVALID_HANDLE_VALUE) {
+    CloseHandle(reader);
+  }
+  attempts.copied = CopyFileW(path.c_str(), copyTarget.c_str(), FALSE) != 0;
+  return attempts;
+}

@@ -12,6 +12,18 @@ std::wstring BinaryDirectory();
 std::wstring BinaryPath(const wchar_t* name);
 
 std::string ReadFileBytes(const std::wstring& path);  // empty when absent
+// What an attempt to change a file gets while someone may hold it: the last errors of writing,
+// renaming and deleting it (ERROR_SUCCESS when one succeeded, and then undone where it can be),
+// and whether reading it as the verifier does and copying it to copyTarget still worked.
+struct CHANGEATTEMPTS {
+  DWORD write;
+  DWORD rename;
+  DWORD remove;
+  bool read;
+  bool copied;
+};
+CHANGEATTEMPTS TryToChangeFile(const std::wstring& path, const std::wstring& copyTarget);
+
 // The module paths that the repair double's do505 ran from, one per line "<first> <second>
 // <module>" of its log, after checking that each call had the arguments 10050 and 1.
 std::vector<std::wstring> Do505Modules(const std::wstring& log);

@@ -281,42 +281,17 @@ TEST_F(BindingTest, ConcurrentCallersShareOneAttempt) {
 
 // ---------------------------------------------------------------- the file stays as checked
 
-struct ACCESSRESULTS {
-  DWORD write, rename, remove;  // last errors; ERROR_SUCCESS when the attempt succeeded
-  bool read, copied;
-};
-ACCESSRESULTS g_access;
+CHANGEATTEMPTS g_access;
 std::wstring g_copyTarget;
-
-DWORD LastErrorOf(BOOL succeeded) { return succeeded ? ERROR_SUCCESS : GetLastError(); }
 
 // Tries, while the file is being judged, what would change it, and what only reads it the way
 // the signature verifier and CopyFileW do.
-void TryToChange(const wchar_t* path) {
-  HANDLE writer = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  g_access.write = LastErrorOf(writer != INVALID_HANDLE_VALUE);
-  if (writer != INVALID_HANDLE_VALUE) {
-    CloseHandle(writer);
-  }
-  std::wstring moved = std::wstring(path) + L".moved";
-  g_access.rename = LastErrorOf(MoveFileExW(path, moved.c_str(), 0));
-  if (g_access.rename == ERROR_SUCCESS) {
-    MoveFileExW(moved.c_str(), path, 0);
-  }
-  g_access.remove = LastErrorOf(DeleteFileW(path));
-  HANDLE reader = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  g_access.read = reader != INVALID_HANDLE_VALUE;
-  if (reader != INVALID_HANDLE_VALUE) {
-    CloseHandle(reader);
-  }
-  g_access.copied = CopyFileW(path, g_copyTarget.c_str(), FALSE) != 0;
-}
+void TryToChange(const wchar_t* path) { g_access = TryToChangeFile(path, g_copyTarget); }
 
 TEST_F(BindingTest, TheCheckedFileCannotBeWrittenRenamedOrDeletedBeforeItIsLoaded) {
   const std::wstring path = PlaceBase();
   g_copyTarget = m_tree.Path(L"copy.dll");
-  g_access = ACCESSRESULTS{};
+  g_access = CHANGEATTEMPTS{};
   g_verifier.during = TryToChange;
   CTestBinding binding;
   EXPECT_EQ(1, binding.EnsureBound(path.c_str(), kPlatform));
